@@ -66,11 +66,16 @@ function(ms_tests)
       MS_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
       MS_TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data"
       MS_BINARY_DIR="${CMAKE_BINARY_DIR}")
-    set(env "TZ=UTC" "XDG_CONFIG_HOME=${CMAKE_BINARY_DIR}/test-config/${exe}" "QT_MEDIA_BACKEND=gstreamer")
+    # The environment is compiled in (tests/support/TestEnvironment.cpp): a list-valued
+    # ENVIRONMENT property does not survive gtest_discover_tests intact.
+    target_sources(${exe} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support/TestEnvironment.cpp)
+    target_compile_definitions(${exe} PRIVATE
+      MS_TEST_CONFIG_HOME="${CMAKE_BINARY_DIR}/test-config/${exe}")
     if(label STREQUAL "gui")
-      list(APPEND env "QT_QPA_PLATFORM=offscreen:configfile=${CMAKE_SOURCE_DIR}/tests/offscreen-two-screens.json")
+      target_compile_definitions(${exe} PRIVATE
+        MS_TEST_QPA_PLATFORM="offscreen:configfile=${CMAKE_SOURCE_DIR}/tests/offscreen-two-screens.json")
     endif()
-    set(props LABELS ${label} TIMEOUT 300 ENVIRONMENT "${env}")
+    set(props LABELS ${label} TIMEOUT 300)
     if(label STREQUAL "e2e")
       list(APPEND props RUN_SERIAL TRUE)
     endif()

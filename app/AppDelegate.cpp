@@ -1,0 +1,145 @@
+#include "app/AppDelegate.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QKeySequence>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include "app/OSCManager.h"
+#include "app/PreferencesView.h"
+#include "covers/FullscreenImageOverlay.h"
+#include "platform/desktop/ActivationPolicy.h"
+#include "platform/desktop/StatusItem.h"
+#include "platform/foundation/UserDefaults.h"
+
+namespace mantleshade {
+
+AppDelegate::AppDelegate()
+    : AppDelegate(FullscreenImageOverlay::create(), updater::UpdaterConfiguration::standard()) {}
+
+AppDelegate::AppDelegate(std::shared_ptr<FullscreenImageOverlay> imageOverlay,
+                         updater::UpdaterConfiguration updaterConfiguration,
+                         foundation::UserDefaults* defaults)
+    : defaults_(defaults ? defaults : &foundation::UserDefaults::standard()),
+      imageOverlay_(std::move(imageOverlay)),
+      updaterConfiguration_(std::move(updaterConfiguration)),
+      oscManager_(OSCManager::create(false, defaults_)) {
+    // Creates the controller, which starts the updater.
+    updaterController();
+}
+
+AppDelegate::~AppDelegate() {
+    if (preferencesWindow_) delete preferencesWindow_.data();
+    // The menu goes before the item that shows it.
+    if (statusItem_) statusItem_->setMenu(nullptr);
+}
+
+updater::SPUStandardUpdaterController& AppDelegate::updaterController() {
+    if (!updaterController_) {
+        updaterController_ = std::make_unique<updater::SPUStandardUpdaterController>(
+            true, this, updaterConfiguration_);
+    }
+    return *updaterController_;
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    statusItem_ = desktop::StatusItem::create(desktop::StatusItem::Length::variable);
+    if (statusItem_->hasButton()) {
+        statusItem_->setButtonImage(desktop::StatusItem::systemSymbolImage("photo.tv"),
+                                    "Image Overlay");
+    }
+
+    menu_ = std::make_unique<QMenu>();
+    // The three separators in a row stay visible, as the menu was laid out.
+    menu_->setSeparatorsCollapsible(false);
+    menu_->addAction("Show First Overlay", this, &AppDelegate::showOverlay);
+    menu_->addAction("Black Out Screens", this, &AppDelegate::blackout);
+    menu_->addSeparator();
+    menu_->addSeparator();
+    menu_->addSeparator();
+    QAction* preferences = menu_->addAction("Preferences...", this, &AppDelegate::openPreferences);
+    preferences->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    menu_->addSeparator();
+    QAction* quit = menu_->addAction("Quit", this, &AppDelegate::terminate);
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    statusItem_->setMenu(menu_.get());
+
+    oscManager_->setDelegate(imageOverlay_);
+
+    if (defaults_->boolean("showInDock").value_or(false)) {
+        desktop::setActivationPolicy(desktop::ActivationPolicy::regular);
+    }
+}
+
+void AppDelegate::applicationWillTerminate() {
+    if (willTerminateRan_) return;
+    willTerminateRan_ = true;
+    if (imageOverlay_) imageOverlay_->tearDownOverlays();
+    oscManager_->stopListening();
+    oscManager_->setDelegate({});
+}
+
+void AppDelegate::terminate() {
+    if (terminating_) return;
+    if (applicationShouldTerminate() != TerminateReply::terminateNow) return;
+    terminating_ = true;
+    applicationWillTerminate();
+    emit terminated();
+}
+
+void AppDelegate::showOverlay() {
+    if (auto delegate = oscManager_->delegate()) delegate->showOverlay(1);
+}
+
+void AppDelegate::blackout() {
+    if (auto delegate = oscManager_->delegate()) delegate->blackout();
+}
+
+void AppDelegate::hideOverlay() {
+    if (imageOverlay_) imageOverlay_->hideOverlays();
+}
+
+void AppDelegate::openPreferences() {
+    if (preferencesWindow_) {
+        desktop::activateIgnoringOtherApps(preferencesWindow_);
+        return;
+    }
+
+    auto* window =
+        new QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    window->setWindowTitle("Preferences");
+    window->setFixedSize(500, 400);
+    auto* layout = new QVBoxLayout(window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(makePreferencesView(oscManager_, updaterController(), window));
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame(QPoint(0, 0), window->size());
+        frame.moveCenter(screen->availableGeometry().center());
+        window->move(frame.topLeft());
+    }
+    window->installEventFilter(this);
+    desktop::registerApplicationWindow(window);
+
+    preferencesWindow_ = window;
+    desktop::activateIgnoringOtherApps(window);
+}
+
+bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Close && watched == preferencesWindow_.data()) {
+        // The next openPreferences builds a fresh window and view.
+        preferencesWindow_->removeEventFilter(this);
+        preferencesWindow_->deleteLater();
+        preferencesWindow_ = nullptr;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void AppDelegate::standardUserDriverWillFinishUpdateSession() {
+    if (imageOverlay_) imageOverlay_->tearDownOverlays();
+}
+
+}  // namespace mantleshade

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QWidget>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+
+namespace mantleshade {
+
+class ConnectedMonitors;
+class ConnectedMonitorsView;
+class CoverEditor;
+class MediaRow;
+
+// The "Media" tab: the cover picker, its name, the one-media-for-all-screens toggle with the OSC
+// ID, and the shared media row or the monitor list. Always shows the stored state of the
+// selected cover.
+class CoverEditorView : public QWidget {
+    Q_OBJECT
+
+  public:
+    CoverEditorView(CoverEditor& editor, ConnectedMonitors& monitors, QWidget* parent = nullptr);
+
+    // Shows the stored list again.
+    void refresh();
+
+    QComboBox* picker() const { return picker_; }
+    QLineEdit* nameField() const { return nameField_; }
+    QCheckBox* sameMediaToggle() const { return sameMediaToggle_; }
+    QLabel* oscIDLabel() const { return oscIDLabel_; }
+    MediaRow* sharedRow() const { return sharedRow_; }
+    ConnectedMonitorsView* monitorsView() const { return monitorsView_; }
+
+  private:
+    CoverEditor& editor_;
+    QComboBox* picker_ = nullptr;
+    QLineEdit* nameField_ = nullptr;
+    QCheckBox* sameMediaToggle_ = nullptr;
+    QLabel* oscIDLabel_ = nullptr;
+    QWidget* sharedSection_ = nullptr;
+    MediaRow* sharedRow_ = nullptr;
+    ConnectedMonitorsView* monitorsView_ = nullptr;
+};
+
+}  // namespace mantleshade

@@ -1,0 +1,3 @@
+#include "app/PreferencesServices.h"
+
+// The interface's meta-object code is generated beside this file.

@@ -1,0 +1,5 @@
+#include "app/MantleshadeApp.h"
+
+int main(int argc, char** argv) {
+    return mantleshade::MantleshadeApp::main(argc, argv);
+}

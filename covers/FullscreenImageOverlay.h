@@ -1,0 +1,120 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "covers/OSCDelegate.h"
+#include "covers/OverlayContent.h"
+#include "covers/OverlayData.h"
+#include "covers/OverlayWindow.h"
+#include "platform/desktop/KeyboardTap.h"
+#include "platform/desktop/LoopingPlayer.h"
+#include "platform/desktop/WindowSystem.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/URL.h"
+
+namespace foundation {
+class UserDefaults;
+}
+
+namespace mantleshade {
+
+// Posted by the Lock Out tap on Ctrl+Shift+H (or Super+Shift+H); clears the covers.
+inline constexpr const char* kHideOverlayNotification =
+    "com.quorvanesoftware.mantleshade.hideOverlay";
+inline constexpr const char* kLockOutDefaultsKey = "LockOut";
+
+// The Lock Out tap's callback: on a key press with Command (Ctrl or Super) and Shift held and the
+// H key, whatever else is held, posts the hide notification on `center`. Answers whether the
+// event passes on: key presses never do, key releases and modifier changes do.
+bool lockOutTapCallback(
+    const desktop::KeyEvent& event,
+    foundation::NotificationCenter& center = foundation::NotificationCenter::defaultCenter());
+
+// The cover engine: one cover window per screen showing an image, a muted looping video or
+// black, taken down on request, on a press or click on a cover, or (Lock Out) on Ctrl+Shift+H.
+// Confined to the main thread except where an operation says otherwise. Lines go to stdout.
+class FullscreenImageOverlay final : public OSCDelegate,
+                                     public std::enable_shared_from_this<FullscreenImageOverlay> {
+  public:
+    struct PlayerEntry {
+        std::shared_ptr<desktop::LoopingPlayer> player;
+    };
+
+    // The engine on Qt's screens and windows, the standard defaults and the default center.
+    static std::shared_ptr<FullscreenImageOverlay> create();
+    // The engine on other platform services (tests). Null `defaults` or `center` mean the
+    // standard ones; both must outlive the engine.
+    static std::shared_ptr<FullscreenImageOverlay> create(
+        std::shared_ptr<desktop::WindowSystem> windowSystem,
+        foundation::UserDefaults* defaults = nullptr,
+        foundation::NotificationCenter* center = nullptr);
+
+    // Prints "⚠️ FullscreenImageOverlay deallocated" and takes every cover down (on the main
+    // thread, moved there when released elsewhere).
+    ~FullscreenImageOverlay() override;
+    FullscreenImageOverlay(const FullscreenImageOverlay&) = delete;
+    FullscreenImageOverlay& operator=(const FullscreenImageOverlay&) = delete;
+
+    // OSCDelegate. showOverlay may be called on any thread: it reads the list at once and shows
+    // on the main queue. clear and blackout always act on a later turn of the main queue.
+    void showOverlay(std::int64_t id) override;
+    void clear() override;
+    void blackout() override;
+
+    // Tears down at once on the main thread, else on the main queue.
+    void hideOverlays();
+    // Takes every cover down now. Main thread only.
+    void tearDownOverlays();
+
+    // State (main thread).
+    const std::vector<std::shared_ptr<OverlayWindow>>& overlayWindows() const {
+        return overlayWindows_;
+    }
+    bool isActive() const { return isActive_; }
+    bool allowUserInteraction() const { return allowUserInteraction_; }
+    const desktop::KeyboardTap* eventTap() const { return eventTap_.get(); }
+    const std::map<std::uint32_t, PlayerEntry>& screenPlayers() const { return screenPlayers_; }
+    bool isObservingHideNotification() const { return hideObserver_.has_value(); }
+    desktop::WindowSystem& windowSystem() { return *windowSystem_; }
+
+    // The steps of a show (main thread unless noted; exposed for the tests).
+    void showCover(OverlayData cover, std::int64_t index);
+    void showMediaOnAllScreens(const foundation::URL& url);
+    // Hops to the main queue when called elsewhere.
+    void showMedia(const std::map<std::uint32_t, foundation::URL>& media);
+    // Hops to the main queue when called elsewhere.
+    void showBlackout();
+    std::shared_ptr<OverlayWindow> makeOverlayWindow(const desktop::Screen& screen,
+                                                     const OverlayContent& content);
+    std::shared_ptr<desktop::LoopingPlayer> makeLoopingPlayer(const foundation::URL& url,
+                                                              std::uint32_t displayID);
+    void startLockOut();
+
+  private:
+    FullscreenImageOverlay(std::shared_ptr<desktop::WindowSystem> windowSystem,
+                           foundation::UserDefaults* defaults,
+                           foundation::NotificationCenter* center);
+
+    void finishShow();
+    void removeHideObserver();
+
+    std::shared_ptr<desktop::WindowSystem> windowSystem_;
+    foundation::UserDefaults* defaults_;
+    foundation::NotificationCenter* center_;
+
+    std::vector<std::shared_ptr<OverlayWindow>> overlayWindows_;
+    bool isActive_ = false;
+    std::unique_ptr<desktop::KeyboardTap> eventTap_;
+    std::map<std::uint32_t, PlayerEntry> screenPlayers_;
+    // Players displaced from screenPlayers_ by a later screen with the same display ID: their
+    // windows still show them, so they live until tear-down too.
+    std::vector<PlayerEntry> displacedPlayers_;
+    bool allowUserInteraction_ = true;
+    std::optional<foundation::NotificationCenter::ObserverToken> hideObserver_;
+};
+
+}  // namespace mantleshade

@@ -1,0 +1,46 @@
+#include "covers/OverlayWindow.h"
+
+#include "covers/FullscreenImageOverlay.h"
+#include "platform/dispatch/Queue.h"
+
+namespace mantleshade {
+
+OverlayWindow::OverlayWindow(std::unique_ptr<desktop::Window> window) : window_(std::move(window)) {
+    window_->setEventHandler(this);
+}
+
+OverlayWindow::~OverlayWindow() {
+    window_->setEventHandler(nullptr);
+}
+
+void OverlayWindow::mouseDown() {
+    requestHide(false);
+}
+
+void OverlayWindow::keyDown() {
+    requestHide(false);
+}
+
+bool OverlayWindow::performKeyEquivalent() {
+    requestHide(false);
+    return false;
+}
+
+void OverlayWindow::flagsChanged() {
+    requestHide(true);
+}
+
+void OverlayWindow::requestHide(bool modifierRule) {
+    auto engine = overlay.lock();
+    if (!engine) return;
+    bool allowed = engine->allowUserInteraction() ||
+                   (modifierRule && !engine->windowSystem().isProcessTrusted());
+    if (!allowed) return;
+    // Through the main queue, so the windows close outside their own event handling.
+    std::weak_ptr<FullscreenImageOverlay> weak = engine;
+    dispatch::Queue::main()->async([weak] {
+        if (auto strong = weak.lock()) strong->hideOverlays();
+    });
+}
+
+}  // namespace mantleshade

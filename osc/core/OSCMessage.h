@@ -1,0 +1,92 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "osc/core/AnyOSCValue.h"
+#include "osc/core/Data.h"
+#include "osc/core/OSCAddressPattern.h"
+
+namespace rozuri {
+
+// One OSC message: an address pattern and its argument values.
+//
+// A message decoded from bytes keeps them (a view into one shared buffer, also when it sits in a
+// bundle) and encodes to exactly them again while it is unchanged, so that forwarding is
+// byte-exact. Changing the address pattern or the values drops the cached bytes: the edit is
+// what gets encoded.
+class OSCMessage {
+  public:
+    OSCMessage() : OSCMessage(OSCAddressPattern()) {}
+    OSCMessage(OSCAddressPattern addressPattern, std::vector<AnyOSCValue> values = {})
+        : addressPattern_(std::move(addressPattern)), values_(std::move(values)) {}
+    OSCMessage(std::string_view address, std::vector<AnyOSCValue> values = {})
+        : OSCMessage(OSCAddressPattern(address), std::move(values)) {}
+    OSCMessage(const char* address, std::vector<AnyOSCValue> values = {})
+        : OSCMessage(OSCAddressPattern(address), std::move(values)) {}
+    OSCMessage(const std::string& address, std::vector<AnyOSCValue> values = {})
+        : OSCMessage(OSCAddressPattern(address), std::move(values)) {}
+
+    // Address "/" followed by the components joined with "/".
+    template <typename Range>
+    static OSCMessage fromPathComponents(const Range& components,
+                                         std::vector<AnyOSCValue> values = {}) {
+        return OSCMessage(OSCAddressPattern::fromPathComponents(components), std::move(values));
+    }
+
+    // Decodes message bytes. Throws OSCDecodeError. The first form copies the bytes once; the
+    // others keep the given buffer (the second the whole buffer, the third the given part).
+    static OSCMessage decode(DataView data);
+    static OSCMessage decode(std::shared_ptr<const Data> buffer);
+    static OSCMessage decode(std::shared_ptr<const Data> buffer, std::size_t offset,
+                             std::size_t size);
+
+    // The single byte "/" that begins every message.
+    static const Data& header();
+
+    const OSCAddressPattern& addressPattern() const { return addressPattern_; }
+    void setAddressPattern(OSCAddressPattern pattern);
+    const std::vector<AnyOSCValue>& values() const { return values_; }
+    void setValues(std::vector<AnyOSCValue> values);
+    // Write access to the values; drops the cached bytes.
+    std::vector<AnyOSCValue>& mutableValues();
+
+    // The bytes this message was decoded from, while it is unchanged.
+    std::optional<DataView> rawData() const;
+
+    // The cached bytes, or else freshly encoded ones. Throws OSCEncodeError (an address holding
+    // a NUL character, a value that cannot be encoded).
+    Data encodedData() const;
+    // Appends what encodedData() gives.
+    void appendEncodedData(Data& out) const;
+
+    std::size_t hash() const;
+    // OSCMessage("/a/b", values: [1])
+    std::string description() const;
+    std::string multilineDescription() const;
+
+    // Same address text and equal values; cached bytes take no part.
+    friend bool operator==(const OSCMessage& a, const OSCMessage& b);
+
+  private:
+    OSCAddressPattern addressPattern_;
+    std::vector<AnyOSCValue> values_;
+    std::shared_ptr<const Data> buffer_;  // null for a message built in code or edited
+    std::size_t offset_ = 0;
+    std::size_t size_ = 0;
+};
+
+// Whether the bytes begin with "/".
+bool isOSCMessage(DataView data);
+
+}  // namespace rozuri
+
+template <>
+struct std::hash<rozuri::OSCMessage> {
+    std::size_t operator()(const rozuri::OSCMessage& m) const noexcept { return m.hash(); }
+};

@@ -1,0 +1,252 @@
+#pragma once
+
+#include <netinet/in.h>
+
+#include <any>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "osc/core/Data.h"
+#include "osc/udp/DispatchUdpSocketDelegate.h"
+#include "platform/dispatch/Queue.h"
+#include "platform/dispatch/Source.h"
+#include "platform/foundation/Error.h"
+
+namespace rozuri {
+
+// An asynchronous UDP socket: one IPv4 and/or one IPv6 datagram socket driven by read sources
+// on a serial socket queue, which owns all of its state. Results reach the delegate as
+// callbacks posted to the delegate queue.
+//
+// Public operations run inline when called on the socket queue (or a queue marked with
+// markSocketQueueTargetQueue); otherwise those with a result wait for the socket queue and the
+// plain setters are queued.
+//
+// Addresses are whole socket addresses as bytes: a sockaddr_in (16 bytes) or a sockaddr_in6
+// (28 bytes); the family is read from sa_family.
+class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket> {
+  public:
+    // Keeps or drops a received datagram; may set the context handed on with it.
+    using ReceiveFilter =
+        std::function<bool(const Data& data, const Data& address, std::any* filterContext)>;
+
+    static std::shared_ptr<DispatchUdpSocket> create();
+    static std::shared_ptr<DispatchUdpSocket> create(std::shared_ptr<dispatch::Queue> socketQueue);
+    static std::shared_ptr<DispatchUdpSocket> create(
+        std::weak_ptr<DispatchUdpSocketDelegate> delegate,
+        std::shared_ptr<dispatch::Queue> delegateQueue,
+        std::shared_ptr<dispatch::Queue> socketQueue = nullptr);
+
+    // Closes the socket. A close callback posted from here carries no socket (null).
+    ~DispatchUdpSocket();
+    DispatchUdpSocket(const DispatchUdpSocket&) = delete;
+    DispatchUdpSocket& operator=(const DispatchUdpSocket&) = delete;
+
+    // Configuration.
+    std::shared_ptr<DispatchUdpSocketDelegate> delegate() const;
+    std::shared_ptr<dispatch::Queue> delegateQueue() const;
+    void getDelegate(std::shared_ptr<DispatchUdpSocketDelegate>* delegate,
+                     std::shared_ptr<dispatch::Queue>* delegateQueue) const;
+    void setDelegate(std::weak_ptr<DispatchUdpSocketDelegate> delegate);
+    void synchronouslySetDelegate(std::weak_ptr<DispatchUdpSocketDelegate> delegate);
+    void setDelegateQueue(std::shared_ptr<dispatch::Queue> delegateQueue);
+    void synchronouslySetDelegateQueue(std::shared_ptr<dispatch::Queue> delegateQueue);
+    void setDelegate(std::weak_ptr<DispatchUdpSocketDelegate> delegate,
+                     std::shared_ptr<dispatch::Queue> delegateQueue);
+    void synchronouslySetDelegate(std::weak_ptr<DispatchUdpSocketDelegate> delegate,
+                                  std::shared_ptr<dispatch::Queue> delegateQueue);
+
+    bool isIPv4Enabled() const;
+    void setIPv4Enabled(bool enabled);
+    bool isIPv6Enabled() const;
+    void setIPv6Enabled(bool enabled);
+    bool isIPv4Preferred() const;
+    bool isIPv6Preferred() const;
+    bool isIPVersionNeutral() const;
+    void setPreferIPv4();
+    void setPreferIPv6();
+    void setIPVersionNeutral();
+
+    std::uint16_t maxReceiveIPv4BufferSize() const;
+    void setMaxReceiveIPv4BufferSize(std::uint16_t size);
+    // IPv6 reads use at most 65535 bytes whatever is set here (no larger datagram exists
+    // without jumbograms), so a large value cannot make the socket allocate gigabytes.
+    std::uint32_t maxReceiveIPv6BufferSize() const;
+    void setMaxReceiveIPv6BufferSize(std::uint32_t size);
+    // Given to SO_SNDBUF when the sockets are created, and to SO_RCVBUF where it raises the
+    // system default.
+    std::uint16_t maxSendBufferSize() const;
+    void setMaxSendBufferSize(std::uint16_t size);
+
+    // A free slot for the owner; the setter keeps the held object when given the same one.
+    std::shared_ptr<void> userData() const;
+    void setUserData(std::shared_ptr<void> userData);
+
+    // Runs `block` on the socket queue and waits.
+    void performBlock(const std::function<void()>& block);
+    // Lets work on `queue` (which targets the socket queue) count as on the socket queue.
+    void markSocketQueueTargetQueue(dispatch::Queue& queue);
+    void unmarkSocketQueueTargetQueue(dispatch::Queue& queue);
+
+    // The descriptors; -1 when called off the socket queue. socketFD is the IPv4 one unless
+    // that is -1.
+    int socketFD() const;
+    int socket4FD() const;
+    int socket6FD() const;
+
+    // Binding and options.
+    bool bindToPort(std::uint16_t port, foundation::Error* error = nullptr);
+    // `interface`: none = all interfaces; "localhost"/"loopback"; an interface name ("lo",
+    // "eth0") or a printed address. With port 0 both families get the same ephemeral port.
+    bool bindToPort(std::uint16_t port, const std::optional<std::string>& interface,
+                    foundation::Error* error = nullptr);
+    bool bindToAddress(const Data& address, foundation::Error* error = nullptr);
+    bool enableReusePort(bool enable, foundation::Error* error = nullptr);
+    bool enableBroadcast(bool enable, foundation::Error* error = nullptr);
+
+    // Receiving.
+    bool receiveOnce(foundation::Error* error = nullptr);
+    bool beginReceiving(foundation::Error* error = nullptr);
+    void pauseReceiving();
+    void setReceiveFilter(ReceiveFilter filter, std::shared_ptr<dispatch::Queue> filterQueue,
+                          bool isAsynchronous = true);
+
+    // Closing: the descriptors are closed (and the port free) when close() returns.
+    void close();
+    void closeAfterSending();
+
+    // Queries; none or 0 when the thing does not exist.
+    std::optional<Data> localAddress() const;
+    std::optional<std::string> localHost() const;
+    std::uint16_t localPort() const;
+    std::optional<Data> localAddress_IPv4() const;
+    std::optional<std::string> localHost_IPv4() const;
+    std::uint16_t localPort_IPv4() const;
+    std::optional<Data> localAddress_IPv6() const;
+    std::optional<std::string> localHost_IPv6() const;
+    std::uint16_t localPort_IPv6() const;
+    std::optional<Data> connectedAddress() const;
+    std::optional<std::string> connectedHost() const;
+    std::uint16_t connectedPort() const;
+    bool isConnected() const;
+    bool isClosed() const;
+    bool isIPv4() const;
+    bool isIPv6() const;
+
+    // Errors of the socket's domain ("DispatchUdpSocketErrorDomain") and the system's.
+    static foundation::Error badConfigError(const std::string& text);
+    static foundation::Error badParamError(const std::string& text);
+    static foundation::Error sendTimeoutError();
+    static foundation::Error socketClosedError();
+    static foundation::Error otherError(const std::string& text);
+    static foundation::Error gaiError(int code);
+    // `err` is the errno captured right after the failing call.
+    static foundation::Error errnoError(int err, const std::string& reason = {});
+
+    // Address helpers; usable on any thread.
+    static std::string hostFromSockaddr4(const sockaddr_in& address);
+    static std::string hostFromSockaddr6(const sockaddr_in6& address);
+    static std::uint16_t portFromSockaddr4(const sockaddr_in& address);
+    static std::uint16_t portFromSockaddr6(const sockaddr_in6& address);
+    // False for a buffer that is no IPv4 or IPv6 address: host empty, port and family 0.
+    static bool getHost(std::string* host, std::uint16_t* port, int* family, const Data& address);
+    static bool getHost(std::string* host, std::uint16_t* port, const Data& address);
+    static std::optional<std::string> hostFromAddress(const Data& address);
+    static std::uint16_t portFromAddress(const Data& address);
+    static int familyFromAddress(const Data& address);
+    static bool isIPv4Address(const Data& address);
+    static bool isIPv6Address(const Data& address);
+
+    // Interface description to addresses with `port` (none when not found).
+    static void convertInterfaceDescription(const std::optional<std::string>& interface,
+                                            std::uint16_t port, std::optional<Data>* address4,
+                                            std::optional<Data>* address6);
+
+  private:
+    DispatchUdpSocket(std::weak_ptr<DispatchUdpSocketDelegate> delegate,
+                      std::shared_ptr<dispatch::Queue> delegateQueue,
+                      std::shared_ptr<dispatch::Queue> socketQueue);
+
+    bool isOnSocketQueue() const;
+    void runOnSocketQueue(const std::function<void()>& work) const;
+    void asyncOnSocketQueue(std::function<void()> work);
+    template <class F>
+    auto resultOnSocketQueue(F&& f) const -> decltype(f());
+
+    // Socket-queue internals.
+    bool preOp(foundation::Error* error) const;
+    bool preBind(foundation::Error* error) const;
+    bool createSockets(foundation::Error* error);
+    bool createSocket4(bool useIPv4, bool useIPv6, bool ipv6Optional, foundation::Error* error);
+    int createSocket(int family, foundation::Error* error);
+    void setupReceiveSource4();
+    void setupReceiveSource6();
+    bool bindAddresses(const std::optional<Data>& address4, const std::optional<Data>& address6,
+                       bool ipv6Optional, bool createdHere, foundation::Error* error);
+    void doReceive();
+    void scheduleReceive();
+    enum class ReadResult { delivered, pending, ignored, empty, wouldBlock, skipped, fatal };
+    ReadResult readDatagram(bool ipv4);
+    void handOn(Data&& data, Data&& address);
+    void suspendReceive4Source();
+    void suspendReceive6Source();
+    void resumeReceive4Source();
+    void resumeReceive6Source();
+    void closeWithError(const std::optional<foundation::Error>& error);
+    void closeSockets();
+    void closeSocket4();
+    void closeSocket6();
+    void maybeUpdateCachedLocalAddress4Info() const;
+    void maybeUpdateCachedLocalAddress6Info() const;
+    void maybeUpdateCachedConnectedAddressInfo() const;
+    void notifyDidReceiveData(Data&& data, Data&& address, std::any&& context);
+    void notifyDidCloseWithError(const std::optional<foundation::Error>& error);
+
+    std::weak_ptr<DispatchUdpSocketDelegate> delegate_;
+    std::shared_ptr<dispatch::Queue> delegateQueue_;
+
+    ReceiveFilter receiveFilterBlock_;
+    std::shared_ptr<dispatch::Queue> receiveFilterQueue_;
+    bool receiveFilterAsync_ = false;
+
+    std::uint32_t flags_ = 0;
+    std::uint16_t config_ = 0;
+    std::uint16_t max4ReceiveSize_ = 65535;
+    std::uint32_t max6ReceiveSize_ = 65535;
+    std::uint16_t maxSendSize_ = 65535;
+
+    int socket4FD_ = -1;
+    int socket6FD_ = -1;
+    std::shared_ptr<dispatch::Queue> socketQueue_;
+    std::shared_ptr<dispatch::Source> receive4Source_;
+    std::shared_ptr<dispatch::Source> receive6Source_;
+
+    std::uint64_t socket4FDBytesAvailable_ = 0;
+    std::uint64_t socket6FDBytesAvailable_ = 0;
+    std::int32_t pendingFilterOperations_ = 0;
+    bool receiveScheduled_ = false;
+    // One reusable read buffer; each datagram is handed on as a copy of exactly its bytes.
+    std::vector<std::uint8_t> receiveBuffer_;
+
+    // Filled lazily by the (const) queries, on the socket queue.
+    mutable std::optional<Data> cachedLocalAddress4_;
+    mutable std::optional<std::string> cachedLocalHost4_;
+    mutable std::uint16_t cachedLocalPort4_ = 0;
+    mutable std::optional<Data> cachedLocalAddress6_;
+    mutable std::optional<std::string> cachedLocalHost6_;
+    mutable std::uint16_t cachedLocalPort6_ = 0;
+    mutable std::optional<Data> cachedConnectedAddress_;
+    mutable std::optional<std::string> cachedConnectedHost_;
+    mutable std::uint16_t cachedConnectedPort_ = 0;
+    mutable int cachedConnectedFamily_ = 0;
+
+    // Its address is this socket's queue-specific key.
+    const char isOnSocketQueueOrTargetQueueKey_ = 0;
+    std::shared_ptr<void> userData_;
+};
+
+}  // namespace rozuri

@@ -1,0 +1,36 @@
+#include "platform/desktop/ImageView.h"
+
+#include <QPainter>
+
+namespace desktop {
+
+ImageView::ImageView(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void ImageView::setImage(const QImage& image) {
+    image_ = image;
+    scaled_ = QPixmap();
+    update();
+}
+
+QRect ImageView::fittedRect(const QSize& imageSize, const QSize& size) {
+    if (imageSize.isEmpty() || size.isEmpty()) return {};
+    QSize fitted = imageSize.scaled(size, Qt::KeepAspectRatio);
+    return QRect(QPoint((size.width() - fitted.width()) / 2, (size.height() - fitted.height()) / 2),
+                 fitted);
+}
+
+void ImageView::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), Qt::black);
+    QRect target = fittedRect(image_.size(), size());
+    if (target.isEmpty()) return;
+    if (scaled_.size() != target.size())
+        scaled_ = QPixmap::fromImage(
+            image_.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    painter.drawPixmap(target.topLeft(), scaled_);
+}
+
+}  // namespace desktop

@@ -1,0 +1,51 @@
+#include "platform/desktop/QtLoopingPlayer.h"
+
+#include <QUrl>
+
+#include "platform/desktop/VideoView.h"
+
+namespace desktop {
+
+namespace {
+
+QUrl toQUrl(const foundation::URL& url) {
+    if (url.isFileURL()) return QUrl::fromLocalFile(QString::fromStdString(url.path()));
+    return QUrl(QString::fromStdString(url.absoluteString()));
+}
+
+}  // namespace
+
+QtLoopingPlayer::QtLoopingPlayer(const foundation::URL& url)
+    : player_(std::make_unique<QMediaPlayer>()) {
+    // No QAudioOutput is attached: the video plays without sound.
+    player_->setLoops(QMediaPlayer::Infinite);
+    player_->setSource(toQUrl(url));
+}
+
+QtLoopingPlayer::~QtLoopingPlayer() {
+    player_->stop();
+    player_->setVideoSink(nullptr);
+}
+
+void QtLoopingPlayer::play() {
+    player_->play();
+}
+
+void QtLoopingPlayer::pause() {
+    player_->pause();
+}
+
+bool QtLoopingPlayer::isPlaying() const {
+    return player_->playbackState() == QMediaPlayer::PlayingState;
+}
+
+void QtLoopingPlayer::detachOutput() {
+    player_->stop();
+    player_->setVideoSink(nullptr);
+}
+
+void QtLoopingPlayer::attach(VideoView& view) {
+    view.attach(player_.get());
+}
+
+}  // namespace desktop

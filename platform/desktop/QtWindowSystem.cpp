@@ -1,0 +1,51 @@
+#include "platform/desktop/QtWindowSystem.h"
+
+#include <QImage>
+#include <QImageReader>
+
+#include "platform/desktop/Accessibility.h"
+#include "platform/desktop/CoverWindow.h"
+#include "platform/desktop/QtLoopingPlayer.h"
+#include "platform/desktop/X11KeyboardTap.h"
+
+namespace desktop {
+
+std::shared_ptr<WindowSystem> WindowSystem::qt() {
+    return std::make_shared<QtWindowSystem>();
+}
+
+std::vector<Screen> QtWindowSystem::screens() const {
+    return Screens::system()->screens();
+}
+
+std::unique_ptr<Window> QtWindowSystem::createWindow(const Screen& screen) {
+    return std::make_unique<CoverWindow>(screen);
+}
+
+std::shared_ptr<LoopingPlayer> QtWindowSystem::createLoopingPlayer(const foundation::URL& url) {
+    return std::make_shared<QtLoopingPlayer>(url);
+}
+
+QImage QtWindowSystem::loadImage(const foundation::URL& url) {
+    if (!url.isFileURL()) return {};
+    // QImageReader refuses images past its allocation limit, so a hostile file stays black.
+    QImageReader reader(QString::fromStdString(url.path()));
+    reader.setAutoTransform(true);
+    return reader.read();
+}
+
+void QtWindowSystem::activateIgnoringOtherApps() {
+    // Nothing to do on X11: each cover window activates itself as it is ordered front.
+}
+
+std::unique_ptr<KeyboardTap> QtWindowSystem::createKeyboardTap(KeyboardTap::Callback callback) {
+    auto tap = X11KeyboardTap::create(std::move(callback));
+    if (!tap) Accessibility::noteKeyboardGrabResult(false);
+    return tap;
+}
+
+bool QtWindowSystem::isProcessTrusted() {
+    return Accessibility::isProcessTrusted();
+}
+
+}  // namespace desktop

@@ -1,0 +1,296 @@
+// Starts build/bin/mantleshade on a private X server with two monitors, as a user would, and
+// drives it with liblo's oscsend.
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+#include <gtest/gtest.h>
+
+#include <QColor>
+#include <QImage>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "covers/OverlayData.h"
+#include "platform/foundation/URL.h"
+#include "platform/foundation/UserDefaults.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/Xvfb.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+bool udpPortIsFree(std::uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return ok;
+}
+
+std::uint16_t freeUdpPort() {
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        socklen_t len = sizeof a;
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+        ::close(fd);
+        const std::uint16_t port = ntohs(a.sin_port);
+        if (port != 0 && udpPortIsFree(port)) return port;
+    }
+    return 0;
+}
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 15s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(20ms);
+    }
+    return condition();
+}
+
+// A white root window, so that a black cover differs from no cover.
+bool paintRootWhite(const std::string& display) {
+    xcb_connection_t* c = xcb_connect(display.c_str(), nullptr);
+    if (xcb_connection_has_error(c)) {
+        xcb_disconnect(c);
+        return false;
+    }
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    const std::uint32_t white = screen->white_pixel;
+    xcb_change_window_attributes(c, screen->root, XCB_CW_BACK_PIXEL, &white);
+    xcb_clear_area(c, 0, screen->root, 0, 0, 0, 0);
+    free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    xcb_disconnect(c);
+    return true;
+}
+
+// The application as a child process with its own settings folder; output goes to a file.
+class AppProcess {
+  public:
+    AppProcess(const std::filesystem::path& configHome, const std::filesystem::path& log)
+        : log_(log) {
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            ::dup2(out, 1);
+            ::dup2(out, 2);
+            ::setenv("XDG_CONFIG_HOME", configHome.c_str(), 1);
+            ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+            ::execl(MS_BINARY_DIR "/bin/mantleshade", "mantleshade", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+    }
+    ~AppProcess() {
+        if (pid_ > 0 && !exited_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    std::string output() const {
+        std::ifstream in(log_);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    bool waitForOutput(const std::string& text, std::chrono::milliseconds timeout = 15s) const {
+        return waitFor([&] { return output().find(text) != std::string::npos; }, timeout);
+    }
+    bool running() {
+        if (exited_) return false;
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            exited_ = true;
+            status_ = status;
+        }
+        return !exited_;
+    }
+    void signal(int s) const { ::kill(pid_, s); }
+    // The exit status after waiting up to `timeout`; empty when it is still running.
+    std::optional<int> waitForExit(std::chrono::milliseconds timeout = 15s) {
+        if (!waitFor([&] { return !running(); }, timeout)) return std::nullopt;
+        return status_;
+    }
+
+  private:
+    std::filesystem::path log_;
+    pid_t pid_ = -1;
+    bool exited_ = false;
+    int status_ = 0;
+};
+
+class MantleshadeE2ETest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!std::filesystem::exists(MS_BINARY_DIR "/bin/mantleshade"))
+            GTEST_SKIP() << "build/bin/mantleshade is not built";
+        if (std::system("command -v oscsend >/dev/null 2>&1") != 0)
+            GTEST_SKIP() << "oscsend (liblo-tools) is not installed";
+        xvfb_ = std::make_unique<testsupport::Xvfb>();
+        if (!xvfb_->ok()) GTEST_SKIP() << xvfb_->error();
+        ASSERT_TRUE(paintRootWhite(xvfb_->display()));
+        port_ = freeUdpPort();
+        ASSERT_NE(port_, 0);
+        defaults_ = foundation::UserDefaults::openAt(dir_ / "mantleshade" / "defaults.json");
+        defaults_->set("oscPort", static_cast<std::int64_t>(port_));
+    }
+
+    void launch() {
+        app_ = std::make_unique<AppProcess>(dir_.path(), dir_ / "out.log");
+        ASSERT_TRUE(waitFor([&] { return !udpPortIsFree(port_) || !app_->running(); }))
+            << "the application never took its port";
+        ASSERT_TRUE(app_->running()) << app_->output();
+        ASSERT_TRUE(monitorsShow(white)) << "something covers the screens at start";
+        // Listening starts before launching finishes, and until then OSC has no effect: the
+        // application is ready once a blackout shows.
+        ASSERT_TRUE(waitFor([&] {
+            sendBlackout();
+            return waitFor([&] { return monitorsShow(black); }, 300ms);
+        })) << app_->output();
+        oscsend("/mantleshade/clear");
+        ASSERT_TRUE(waitFor([&] { return monitorsShow(white); })) << app_->output();
+    }
+
+    void sendBlackout() {
+        const std::string command =
+            "oscsend 127.0.0.1 " + std::to_string(port_) + " /mantleshade/blackout >/dev/null 2>&1";
+        [[maybe_unused]] const int rc = std::system(command.c_str());
+    }
+
+    void oscsend(const std::string& arguments) {
+        const std::string command =
+            "oscsend 127.0.0.1 " + std::to_string(port_) + " " + arguments + " >/dev/null 2>&1";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    }
+
+    // Samples the middle of each monitor.
+    bool monitorsShow(const std::function<bool(const std::array<std::uint8_t, 3>&)>& test) {
+        const testsupport::Screenshot shot = xvfb_->screenshot();
+        if (!shot.valid()) return false;
+        for (const auto& m : xvfb_->monitors()) {
+            for (int dx : {-200, 0, 200}) {
+                if (!test(shot.pixel(m.x + m.width / 2 + dx, m.y + m.height / 2))) return false;
+            }
+        }
+        return true;
+    }
+    static bool black(const std::array<std::uint8_t, 3>& p) {
+        return p[0] < 8 && p[1] < 8 && p[2] < 8;
+    }
+    static bool white(const std::array<std::uint8_t, 3>& p) {
+        return p[0] > 247 && p[1] > 247 && p[2] > 247;
+    }
+    static bool red(const std::array<std::uint8_t, 3>& p) {
+        return p[0] > 200 && p[1] < 40 && p[2] < 40;
+    }
+
+    testsupport::TempDir dir_{"ms-e2e"};
+    std::unique_ptr<testsupport::Xvfb> xvfb_;
+    std::unique_ptr<foundation::UserDefaults> defaults_;
+    std::unique_ptr<AppProcess> app_;
+    std::uint16_t port_ = 0;
+};
+
+TEST_F(MantleshadeE2ETest, BlackoutThenClear) {
+    launch();
+    oscsend("/mantleshade/blackout");
+    EXPECT_TRUE(waitFor([&] { return monitorsShow(black); })) << app_->output();
+    oscsend("/mantleshade/clear");
+    EXPECT_TRUE(waitFor([&] { return monitorsShow(white); })) << app_->output();
+    EXPECT_TRUE(app_->waitForOutput("OSC Rev to Hide"));
+}
+
+TEST_F(MantleshadeE2ETest, ShowsAnImageCoverByItsId) {
+    QImage image(64, 48, QImage::Format_RGB32);
+    image.fill(QColor(255, 0, 0));
+    const auto file = dir_ / "red.png";
+    ASSERT_TRUE(image.save(QString::fromStdString(file.string())));
+
+    std::vector<mantleshade::OverlayData> covers(2);
+    covers[0].name = "Black";
+    covers[1].name = "Red";
+    covers[1].useSameMediaForAllScreens = true;
+    covers[1].sharedMedia.emplace();
+    covers[1].sharedMedia->setURL(foundation::URL::fileURL(file.string()));
+    ASSERT_TRUE(mantleshade::OverlayData::saveList(covers, *defaults_));
+
+    launch();
+    oscsend("/mantleshade/show i 2");
+    // Aspect fit of a 4:3 image: the middle of each monitor is red.
+    EXPECT_TRUE(waitFor([&] { return monitorsShow(red); })) << app_->output();
+    EXPECT_TRUE(app_->waitForOutput("OSC Rev to Show"));
+    oscsend("/mantleshade/clear");
+    EXPECT_TRUE(waitFor([&] { return monitorsShow(white); })) << app_->output();
+}
+
+TEST_F(MantleshadeE2ETest, MissingIdIsLoggedAndShowsNothing) {
+    launch();
+    oscsend("/mantleshade/show i 9");
+    EXPECT_TRUE(app_->waitForOutput("Trying to Show Index: 8 - overlay doesn't exist."))
+        << app_->output();
+    // A float ID is ignored; the next blackout proves the messages before it were handled.
+    oscsend("/mantleshade/show f 1.0");
+    oscsend("/mantleshade/blackout");
+    ASSERT_TRUE(waitFor([&] { return monitorsShow(black); }));
+    const std::string out = app_->output();
+    std::size_t count = 0;
+    for (std::size_t at = out.find("OSC Rev to Show"); at != std::string::npos;
+         at = out.find("OSC Rev to Show", at + 1))
+        ++count;
+    EXPECT_EQ(count, 1u) << out;
+}
+
+TEST_F(MantleshadeE2ETest, SigtermClosesCoversAndFreesThePort) {
+    launch();
+    oscsend("/mantleshade/blackout");
+    ASSERT_TRUE(waitFor([&] { return monitorsShow(black); }));
+    app_->signal(SIGTERM);
+    const std::optional<int> status = app_->waitForExit();
+    ASSERT_TRUE(status.has_value()) << "still running after SIGTERM";
+    EXPECT_TRUE(WIFEXITED(*status)) << *status;
+    EXPECT_EQ(WEXITSTATUS(*status), 0);
+    EXPECT_TRUE(udpPortIsFree(port_));
+    EXPECT_TRUE(monitorsShow(white));
+}
+
+TEST_F(MantleshadeE2ETest, SigintQuitsTheSameWay) {
+    launch();
+    app_->signal(SIGINT);
+    const std::optional<int> status = app_->waitForExit();
+    ASSERT_TRUE(status.has_value());
+    EXPECT_TRUE(WIFEXITED(*status));
+    EXPECT_EQ(WEXITSTATUS(*status), 0);
+    EXPECT_TRUE(udpPortIsFree(port_));
+}
+
+TEST_F(MantleshadeE2ETest, InvalidPortIsReportedAndTheAppRunsOn) {
+    defaults_->set("oscPort", 70000);
+    app_ = std::make_unique<AppProcess>(dir_.path(), dir_ / "out.log");
+    ASSERT_TRUE(app_->waitForOutput("Invalid OSC port 70000")) << app_->output();
+    EXPECT_TRUE(app_->running());
+    EXPECT_TRUE(udpPortIsFree(70000 & 0xffff)) << "listening on the truncated port";
+    app_->signal(SIGTERM);
+    const std::optional<int> status = app_->waitForExit();
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(WEXITSTATUS(*status), 0);
+}
+
+}  // namespace

@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "osc/core/CoreUtilities.h"
+
+namespace rozuri {
+namespace {
+
+TEST(CoreUtilities, RadixText) {
+    struct Case {
+        std::string got;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {hexString(255, true), "0xFF"},
+        {hexString(0), "0"},
+        {hexString(0, true), "0x0"},
+        {hexString(10, 4, true), "0x000A"},
+        {hexString(4660, 2, true), "0x1234"},
+        {hexString(10, -3, false), "A"},
+        {binaryString(5, 8, true), "0b00000101"},
+        {binaryString(0u), "0"},
+        {hexString(std::int8_t{-1}), "-1"},
+        {hexString(std::numeric_limits<std::int64_t>::min(), true), "-0x8000000000000000"},
+        {hexString(std::vector<int>{1, 2, 3}, false, " "), "1 2 3"},
+        {hexString(std::vector<int>{}, false, " "), ""},
+        {binaryString(std::vector<int>{1, 2}, 2, true, ","), "0b01,0b10"},
+        {hexListString(std::array<std::uint8_t, 2>{1, 255}, 2), "[0x01, 0xFF]"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.got, c.expected);
+}
+
+TEST(CoreUtilities, SleepCap) {
+    EXPECT_EQ(sleepNanoseconds(0), 0u);
+    // The capped seconds times 1e9 in double precision.
+    EXPECT_EQ(sleepNanoseconds(1e30), 18446744072999999488ULL);
+    EXPECT_EQ(sleepNanoseconds(-1), 0u);
+    EXPECT_EQ(sleepNanoseconds(std::nan("")), 0u);
+    EXPECT_EQ(sleepNanoseconds(1.5), 1500000000u);
+    sleepSeconds(-1);  // returns at once
+}
+
+TEST(CoreUtilities, CharacterSets) {
+    CharacterSet abc(std::vector<std::string>{"ab", "c\xC3\xA9"});
+    EXPECT_EQ(abc.size(), 4u);
+    EXPECT_TRUE(isMadeOf("", abc));
+    EXPECT_TRUE(isMadeOf("cab\xC3\xA9", abc));
+    EXPECT_FALSE(isMadeOf("abd", abc));
+    EXPECT_FALSE(isMadeOf("\xFF", abc));
+    CharacterSet a(std::vector<std::string>{"a"});
+    EXPECT_EQ((abc - a).size(), 3u);
+    EXPECT_EQ((a + CharacterSet(std::vector<std::string>{"z"})).size(), 2u);
+    CharacterSet both = a;
+    both += abc;
+    EXPECT_EQ(both, abc);
+    both -= abc;
+    EXPECT_EQ(both.size(), 0u);
+}
+
+TEST(CoreUtilities, OffsetAccess) {
+    std::vector<int> v{10, 20, 30, 40};
+    EXPECT_EQ(elementAtOffset(v, 0), 10);
+    EXPECT_EQ(elementAtOffset(v, 4), std::nullopt);
+    EXPECT_EQ(elementAtOffset(v, -1), std::nullopt);
+    EXPECT_EQ(indexAtOffsetFromEnd(v, -1), 3u);
+    EXPECT_EQ(sliceAtClosedOffsets(v, 1, 2), (std::vector<int>{20, 30}));
+    EXPECT_EQ(sliceAtOffsets(v, 2, 1), std::nullopt);
+    EXPECT_EQ(sliceFromOffset(v, 3), (std::vector<int>{40}));
+    EXPECT_EQ(sliceThroughOffset(v, 0), (std::vector<int>{10}));
+    EXPECT_EQ(sliceUpToOffset(v, 0), (std::vector<int>{}));
+    EXPECT_EQ(sliceUpToOffset(v, 9), std::nullopt);
+
+    EXPECT_EQ(sliceAtClosedOffsets(std::string("abcd"), 1, 2), "bc");
+    // Text offsets count characters, not bytes.
+    EXPECT_EQ(characterAtOffset("e\xCC\x81x", 1), "x");
+    EXPECT_EQ(sliceAtOffsets(std::string_view("\xC3\xA9t\xC3\xA9"), 0, 2), "\xC3\xA9t");
+    EXPECT_EQ(characterAtOffset("ab", 2), std::nullopt);
+
+    v << 50;
+    EXPECT_EQ(v.back(), 50);
+    std::optional<int> some = 3;
+    EXPECT_EQ(optionalValue(some), 3);
+    EXPECT_EQ(noneValue<std::optional<int>>(), std::nullopt);
+}
+
+}  // namespace
+}  // namespace rozuri
