@@ -112,10 +112,12 @@ void AppDelegate::openPreferences() {
         new QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     window->setWindowTitle("Preferences");
-    window->setFixedSize(500, 400);
     auto* layout = new QVBoxLayout(window);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(makePreferencesView(oscManager_, updaterController(), window));
+    // Made at 500 by 400, then fitted to its content as a hosted view's window is: a smaller
+    // window would cut off the tabs. Not resizable.
+    window->setFixedSize(layout->sizeHint().expandedTo(QSize(500, 400)));
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect frame(QPoint(0, 0), window->size());
         frame.moveCenter(screen->availableGeometry().center());

@@ -195,8 +195,9 @@ void MediaRow::rebuild(bool pathChanged) {
         thumbnailSlot_->addWidget(video_);
     }
     if (thumbnail_ == Thumbnail::image) {
-        image_->setPixmap(filledThumbnail(QImage(QString::fromStdString(config_.mediaPath->path())),
-                                          kThumbnailSize));
+        image_->setPixmap(filledThumbnail(
+            loadThumbnailImage(QString::fromStdString(config_.mediaPath->path()), kThumbnailSize),
+            kThumbnailSize));
     } else {
         image_->clear();
     }

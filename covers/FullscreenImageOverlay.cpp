@@ -135,7 +135,14 @@ void FullscreenImageOverlay::removeHideObserver() {
 
 void FullscreenImageOverlay::tearDownOverlays() {
     removeHideObserver();
-    if (overlayWindows_.empty()) return;
+    if (overlayWindows_.empty()) {
+        // A tap without a cover (startLockOut called on its own) must not outlive a hide either.
+        if (eventTap_) {
+            eventTap_->setEnabled(false);
+            eventTap_.reset();
+        }
+        return;
+    }
     printLine("🔴 Hiding " + std::to_string(overlayWindows_.size()) + " windows");
 
     for (auto& [id, entry] : screenPlayers_) entry.player->pause();
@@ -196,6 +203,8 @@ void FullscreenImageOverlay::showMedia(const std::map<std::uint32_t, foundation:
         return;
     }
     hideOverlays();
+    // One decode per file: screens that share an image share its (implicitly shared) pixels.
+    std::map<std::string, QImage> images;
     for (const desktop::Screen& screen : windowSystem_->screens()) {
         if (!screen.displayID) continue;
         auto it = media.find(*screen.displayID);
@@ -204,9 +213,14 @@ void FullscreenImageOverlay::showMedia(const std::map<std::uint32_t, foundation:
             continue;
         }
         const foundation::URL& url = it->second;
-        OverlayContent content = isVideoFile(url)
-                                     ? OverlayContent::video(url)
-                                     : OverlayContent::image(windowSystem_->loadImage(url));
+        OverlayContent content = OverlayContent::blackout();
+        if (isVideoFile(url)) {
+            content = OverlayContent::video(url);
+        } else {
+            auto [image, inserted] = images.try_emplace(url.absoluteString());
+            if (inserted) image->second = windowSystem_->loadImage(url);
+            content = OverlayContent::image(image->second);
+        }
         auto window = makeOverlayWindow(screen, content);
         overlayWindows_.push_back(window);
         window->window().makeKeyAndOrderFront();

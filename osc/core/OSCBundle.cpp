@@ -31,6 +31,19 @@ bool isOSCBundle(DataView data) {
 
 // Decodes one bundle and its nested bundles, all as views into one shared buffer.
 class BundleDecoder {
+    // How many elements the size fields describe, to size the list once; a guess only, the
+    // checks come in the decoding loop.
+    static std::size_t countElements(DataView data) {
+        std::size_t count = 0;
+        for (std::size_t pos = 16; data.size() - pos >= 4 && count < 4096; ++count) {
+            std::size_t n = (std::size_t{data[pos]} << 24) | (std::size_t{data[pos + 1]} << 16) |
+                            (std::size_t{data[pos + 2]} << 8) | data[pos + 3];
+            if (n > data.size() - pos - 4) break;
+            pos += 4 + n;
+        }
+        return count;
+    }
+
   public:
     static OSCBundle decode(const std::shared_ptr<const Data>& buffer, std::size_t offset,
                             std::size_t size, std::size_t depth) {
@@ -46,6 +59,7 @@ class BundleDecoder {
 
         OSCBundle bundle;
         bundle.timeTag_ = OSCTimeTag(*raw, 0);
+        bundle.elements_.reserve(countElements(data));
         std::size_t pos = 16;
         while (pos < size) {
             if (size - pos < 4)

@@ -1,5 +1,6 @@
 #include "platform/desktop/QtWindowSystem.h"
 
+#include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
 
@@ -28,8 +29,11 @@ std::shared_ptr<LoopingPlayer> QtWindowSystem::createLoopingPlayer(const foundat
 
 QImage QtWindowSystem::loadImage(const foundation::URL& url) {
     if (!url.isFileURL()) return {};
+    QString path = QString::fromStdString(url.path());
+    // Only regular files: opening a FIFO or a device would block the main thread.
+    if (!QFileInfo(path).isFile()) return {};
     // QImageReader refuses images past its allocation limit, so a hostile file stays black.
-    QImageReader reader(QString::fromStdString(url.path()));
+    QImageReader reader(path);
     reader.setAutoTransform(true);
     return reader.read();
 }

@@ -181,13 +181,18 @@ void SPUUpdater::finishCheck(const UpdateCheckResult& result, bool userInitiated
     }
     emit updateCheckFinished(result);
 
-    auto endSession = [this] {
-        if (userDriverDelegate_) userDriverDelegate_->standardUserDriverWillFinishUpdateSession();
+    const bool show = configuration_.showsDialogs &&
+                      (userInitiated || result.kind == UpdateCheckResult::Kind::updateAvailable);
+    // A scheduled check that found nothing and showed nothing is no session the user saw: it
+    // must not close the covers of a running show.
+    const bool session = userInitiated || show;
+    auto endSession = [this, session] {
+        if (session && userDriverDelegate_) {
+            userDriverDelegate_->standardUserDriverWillFinishUpdateSession();
+        }
         setChecking(false);
         scheduleNextCheck();
     };
-    const bool show = configuration_.showsDialogs &&
-                      (userInitiated || result.kind == UpdateCheckResult::Kind::updateAvailable);
     if (!show) {
         endSession();
         return;

@@ -146,6 +146,39 @@ TEST_F(EngineFixture, PerScreenMediaForEachScreen) {
     EXPECT_EQ(system->windows[1]->content, Content::video);
 }
 
+TEST_F(EngineFixture, EachImageFileIsDecodedOncePerShow) {
+    struct Case {
+        const char* what;
+        OverlayData cover;
+        int decodes;
+    };
+    const Case cases[] = {
+        {"shared image on two screens", sharedCover("/one.png"), 1},
+        {"the same file per screen", perScreenCover({{"Left", "/s.png"}, {"Right", "/s.png"}}), 1},
+        {"two files", perScreenCover({{"Left", "/l.png"}, {"Right", "/r.png"}}), 2},
+        {"an unreadable file", sharedCover("/broken.png"), 1},
+        {"a video", sharedCover("/v.mp4"), 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        store({c.cover});
+        system->imagesLoaded = 0;
+        show(1);
+        EXPECT_EQ(system->imagesLoaded, c.decodes);
+        ASSERT_EQ(system->windows.size(), 2u);
+        for (auto* window : system->windows) {
+            bool image = c.decodes > 0;
+            EXPECT_EQ(window->content, image ? Content::image : Content::video);
+        }
+    }
+    // Every show decodes afresh: the file may have changed in between.
+    store({sharedCover("/one.png")});
+    system->imagesLoaded = 0;
+    show(1);
+    show(1);
+    EXPECT_EQ(system->imagesLoaded, 2);
+}
+
 TEST_F(EngineFixture, ScreenWithoutDisplayId) {
     auto nameless = fakes::FakeWindowSystem::screen("", {0, 1080, 800, 600});
     system->screenList.insert(system->screenList.begin() + 1, nameless);

@@ -167,6 +167,17 @@ TEST_F(EngineFixture, StartLockOutTwiceKeepsOneObservation) {
     EXPECT_EQ(system->windows.size(), 2u);
 }
 
+TEST_F(EngineFixture, HideEndsATapStartedWithoutACover) {
+    engine->startLockOut();
+    ASSERT_NE(engine->eventTap(), nullptr);
+    EXPECT_THAT(linesOf([&] { engine->hideOverlays(); }), IsEmpty());
+    EXPECT_EQ(engine->eventTap(), nullptr);
+    EXPECT_FALSE(engine->isObservingHideNotification());
+    const auto& log = *system->log;
+    EXPECT_LT(log.indexOf("tap-disabled"), log.indexOf("tap-deleted"));
+    EXPECT_FALSE(engine->isActive());
+}
+
 TEST_F(EngineFixture, TapThatCannotBeCreated) {
     system->tapAvailable = false;
     setLockOut(true);

@@ -129,13 +129,14 @@ TEST(OSCAddressSpace, UnregisterAllForgetsEveryID) {
 
 TEST(OSCAddressSpace, ConcurrentUse) {
     auto space = OSCAddressSpace::create();
-    std::atomic<int> ran{0};
+    // Blocks may still run after the test body ends: they share the counter, not the stack.
+    auto ran = std::make_shared<std::atomic<int>>(0);
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&, t] {
             for (int i = 0; i < 200; ++i) {
                 std::string address = "/t" + std::to_string(t) + "/m" + std::to_string(i % 10);
-                space->registerMethod(address, [&](auto, auto, auto) { ++ran; });
+                space->registerMethod(address, [ran](auto, auto, auto) { ++*ran; });
                 space->dispatchMessage(OSCMessage("/t*/m?"));
                 if (i % 3 == 0) space->unregisterMethod(address);
             }

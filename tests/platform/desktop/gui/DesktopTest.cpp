@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdlib>
+#include <future>
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -15,6 +21,7 @@
 #include "platform/desktop/QtWindowSystem.h"
 #include "platform/desktop/Screens.h"
 #include "platform/desktop/VideoView.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -218,6 +225,28 @@ TEST(DesktopWindowSystem, LoadsImagesAndAnswersNullForTheRest) {
         if (c.size.isValid()) {
             EXPECT_EQ(image.size(), c.size);
         }
+    }
+}
+
+TEST(DesktopWindowSystem, FilesThatAreNotRegularFilesLoadNoImageAndDoNotBlock) {
+    ensureApplication();
+    desktop::QtWindowSystem system;
+    testsupport::TempDir dir("ms-desktop-gui");
+    const std::string fifo = (dir / "cover.png").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string folder = (dir / "folder.png").string();
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    for (const std::string& path : {fifo, folder, std::string("/dev/zero")}) {
+        SCOPED_TRACE(path);
+        auto loading = std::async(std::launch::async,
+                                  [&] { return system.loadImage(foundation::URL::fileURL(path)); });
+        if (loading.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            // Let a reader stuck on the FIFO go before failing.
+            int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) ::close(fd);
+            ADD_FAILURE() << "loading blocked";
+        }
+        EXPECT_TRUE(loading.get().isNull());
     }
 }
 

@@ -280,16 +280,51 @@ TEST_F(UpdaterTest, UserCheckShowsADialogAndEndsTheSessionWhenDismissed) {
 }
 
 TEST_F(UpdaterTest, AutomaticCheckRunsOnItsSchedule) {
-    useFeed(writeFeed(R"({"version":"0.1"})"));
-    auto c = configuration();
-    c.checkInterval = std::chrono::milliseconds(20);
-    SPUUpdater u(c, &delegate_);
-    u.setAutomaticallyChecksForUpdates(true);
-    QSignalSpy spy(&u, &SPUUpdater::updateCheckFinished);
-    ASSERT_TRUE(u.startUpdater());
-    ASSERT_TRUE(spy.wait(5000));
-    EXPECT_EQ(spy.takeFirst().at(0).value<UpdateCheckResult>().kind, Kind::upToDate);
-    u.setAutomaticallyChecksForUpdates(false);
+    // A scheduled check ends a session (closing the covers) only when it showed the user
+    // something: an available update with dialogs on.
+    struct Case {
+        QByteArray feed;
+        bool dialogs;
+        Kind kind;
+        int sessions;
+    };
+    const std::vector<Case> cases = {
+        {R"({"version":"0.1"})", false, Kind::upToDate, 0},
+        {R"({"version":"0.1"})", true, Kind::upToDate, 0},
+        {R"(not a feed)", true, Kind::failed, 0},
+        {R"({"version":"9.0"})", false, Kind::updateAvailable, 0},
+        {R"({"version":"9.0"})", true, Kind::updateAvailable, 1},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.feed.toStdString() + (k.dialogs ? " with dialogs" : ""));
+        useFeed(writeFeed(k.feed));
+        auto c = configuration();
+        c.checkInterval = std::chrono::milliseconds(20);
+        c.showsDialogs = k.dialogs;
+        CountingDelegate delegate;
+        SPUUpdater u(c, &delegate);
+        u.setAutomaticallyChecksForUpdates(true);
+        QSignalSpy spy(&u, &SPUUpdater::updateCheckFinished);
+        ASSERT_TRUE(u.startUpdater());
+        ASSERT_TRUE(spy.wait(5000));
+        u.setAutomaticallyChecksForUpdates(false);
+        EXPECT_EQ(spy.takeFirst().at(0).value<UpdateCheckResult>().kind, k.kind);
+        if (k.dialogs && k.kind == Kind::updateAvailable) {
+            QMessageBox* box = nullptr;
+            ASSERT_TRUE(QTest::qWaitFor(
+                [&] {
+                    for (QWidget* w : QApplication::topLevelWidgets()) {
+                        if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible()) box = b;
+                    }
+                    return box != nullptr;
+                },
+                5000));
+            box->accept();
+        }
+        EXPECT_EQ(delegate.sessionsFinished, k.sessions);
+        EXPECT_TRUE(u.canCheckForUpdates());
+        QTest::qWait(1);  // dismissed dialogs are released
+    }
 }
 
 }  // namespace
