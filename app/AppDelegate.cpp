@@ -114,7 +114,7 @@ void AppDelegate::openPreferences() {
     window->setWindowTitle("Preferences");
     auto* layout = new QVBoxLayout(window);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(makePreferencesView(oscManager_, updaterController(), window));
+    layout->addWidget(makePreferencesView(oscManager_, updaterController(), window, defaults_));
     // Made at 500 by 400, then fitted to its content as a hosted view's window is: a smaller
     // window would cut off the tabs. Not resizable.
     window->setFixedSize(layout->sizeHint().expandedTo(QSize(500, 400)));

@@ -161,7 +161,9 @@ BehaviourTab::BehaviourTab(PreferencesSettings& settings, PreferencesServices& s
     applyButton_ = new QPushButton(PreferencesTexts::text("Apply"), this);
     applyButton_->setObjectName("applyButton");
     connect(applyButton_, &QPushButton::clicked, this, [this] {
-        commitPort();  // a typed but uncommitted port is what the user means to apply
+        // A typed but uncommitted port is what the user means to apply; text the user did not
+        // touch may lag behind the store and must not overwrite it.
+        if (portField_->isModified()) commitPort();
         services_.startListening();
         refresh();
     });

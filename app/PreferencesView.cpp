@@ -175,10 +175,11 @@ namespace mantleshade {
 
 QWidget* makePreferencesView(std::shared_ptr<OSCManager> oscManager,
                              updater::SPUStandardUpdaterController& updaterController,
-                             QWidget* parent) {
+                             QWidget* parent, foundation::UserDefaults* defaults) {
     auto services = std::make_unique<PreferencesSystemServices>(std::move(oscManager));
-    auto* view = new PreferencesView(*services, foundation::UserDefaults::standard(),
-                                     &updaterController.updater(), parent);
+    auto* view =
+        new PreferencesView(*services, defaults ? *defaults : foundation::UserDefaults::standard(),
+                            &updaterController.updater(), parent);
     services.release()->setParent(view);
     return view;
 }

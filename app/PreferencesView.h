@@ -29,10 +29,13 @@ class PreferencesServices;
 class PreferencesSettings;
 
 // Builds the content of the Preferences window: the header, the "Behaviour" and "Media" tabs and
-// the footer, wired to the application's OSC manager, its updater and the desktop.
+// the footer, wired to the application's OSC manager, its updater and the desktop. `defaults`
+// null means the standard store; it must be the one the manager reads, or "Apply" would read a
+// port the window never wrote.
 QWidget* makePreferencesView(std::shared_ptr<OSCManager> oscManager,
                              updater::SPUStandardUpdaterController& updaterController,
-                             QWidget* parent = nullptr);
+                             QWidget* parent = nullptr,
+                             foundation::UserDefaults* defaults = nullptr);
 
 // The content of the Preferences window. Every setting is read from the defaults store on each
 // access and written at each change; the view redraws when one of its keys changes, whoever

@@ -12,8 +12,9 @@ namespace mantleshade {
 
 namespace {
 
+// One write per line, so that lines printed from other threads never interleave within a line.
 void printLine(const std::string& line) {
-    std::cout << line << std::endl;
+    std::cout << (line + '\n') << std::flush;
 }
 
 }  // namespace

@@ -22,6 +22,13 @@ ASCIICharacter::ASCIICharacter(char c)
 ASCIICharacter::ASCIICharacter(const char* text)
     : ASCIICharacter(lossyASCIICharacter(std::string_view(text))) {}
 
+ASCIICharacter::ASCIICharacter(char32_t scalar) : ASCIICharacter(Character('?'), 63) {
+    if (scalar > 0x10FFFF || (scalar >= 0xD800 && scalar <= 0xDFFF)) return;
+    std::string text;
+    foundation::appendUTF8(text, scalar);
+    *this = lossyASCIICharacter(std::string_view(text));
+}
+
 std::optional<ASCIICharacter> ASCIICharacter::exactASCIICharacter(const Character& c) {
     auto code = exactCode(c.text());
     if (!code) return std::nullopt;

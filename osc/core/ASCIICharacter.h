@@ -24,6 +24,9 @@ class ASCIICharacter {
     // A one-character ASCII text given as a literal ('A', "A"); lossy like lossyASCIICharacter.
     ASCIICharacter(char c);            // NOLINT: literal construction
     ASCIICharacter(const char* text);  // NOLINT: literal construction
+    // A Unicode scalar given as a literal (U'A', U'\u00E9'); lossy, so U'\u00E9' is "e". A value
+    // that is no scalar (a surrogate, above U+10FFFF) gives "?".
+    ASCIICharacter(char32_t scalar);  // NOLINT: literal construction
 
     static std::optional<ASCIICharacter> exactASCIICharacter(const Character& c);
     static std::optional<ASCIICharacter> exactASCIICharacter(std::string_view text);

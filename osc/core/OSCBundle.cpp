@@ -145,16 +145,18 @@ void OSCBundle::appendEncodedData(Data& out) const {
         std::size_t length = out.size() - sizeAt - 4;
         if (length > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
             throw OSCEncodeError::general("Bundle element is too large for its size field.");
-        Data sizeField =
-            dataRepresentation(static_cast<std::int32_t>(length), NumberEndianness::bigEndian);
-        std::copy(sizeField.begin(), sizeField.end(),
-                  out.begin() + static_cast<std::ptrdiff_t>(sizeAt));
+        std::uint8_t* field = out.data() + sizeAt;
+        field[0] = static_cast<std::uint8_t>(length >> 24);
+        field[1] = static_cast<std::uint8_t>(length >> 16);
+        field[2] = static_cast<std::uint8_t>(length >> 8);
+        field[3] = static_cast<std::uint8_t>(length);
     }
 }
 
 Data OSCBundle::encodedData() const {
     Data out;
-    if (!buffer_) out.reserve(10000);
+    // Room for a typical bundle of small messages; larger ones grow as usual.
+    if (!buffer_) out.reserve(512);
     appendEncodedData(out);
     return out;
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
 
 #include "osc/core/OSCCoreValueTypes.h"
 #include "osc/core/OSCEncodeError.h"
@@ -42,35 +44,99 @@ bool allASCII(DataView bytes) {
     return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b < 0x80; });
 }
 
+// The cursor of decodeCommonMessage: the same reads as OSCValueDecoder, but a failure is only
+// "no" (the general decoder then reports it), so nothing on this path builds an error text.
+struct FastReader {
+    DataView data;
+    std::size_t pos = 0;
+
+    std::size_t remaining() const { return data.size() - pos; }
+    std::uint32_t word() const {
+        const std::uint8_t* p = data.data() + pos;
+        return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) |
+               (std::uint32_t{p[2]} << 8) | p[3];
+    }
+    // The bytes before the chunk's NUL, its padding (which must be NUL) consumed.
+    bool chunk(DataView& out) {
+        if (remaining() < 4) return false;
+        const std::uint8_t* begin = data.data() + pos;
+        const void* nul = std::memchr(begin, 0, remaining());
+        if (!nul) return false;
+        auto k = static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - begin);
+        std::size_t length = k + (4 - k % 4);
+        if (remaining() < length) return false;
+        for (std::size_t i = k + 1; i < length; ++i)
+            if (begin[i] != 0) return false;
+        out = DataView(begin, k);
+        pos += length;
+        return true;
+    }
+};
+
 // Decodes a message whose tags are all one-byte built-in tags, reading exactly as the general
-// decoder does. Anything else (arrays, other tags, CR LF, any failure) gives none, and the
-// general decoder then decides, with its exact error texts.
-std::optional<OSCDecodedMessage> decodeCommonMessage(DataView data) {
-    if (data.size() % 4 != 0 || data.empty() || data[0] != '/') return std::nullopt;
+// decoder does, into `values` and a view of the address. Anything else (arrays, other tags,
+// CR LF, any failure) gives false, and the general decoder then decides, with its exact error
+// texts.
+bool decodeCommonMessage(DataView data, std::string_view& addressOut,
+                         std::vector<AnyOSCValue>& values) {
+    if (data.size() % 4 != 0 || data.empty() || data[0] != '/') return false;
+    static const OSCValueDescriptor* const int32Type = &oscValueDescriptor<std::int32_t>();
+    static const OSCValueDescriptor* const floatType = &oscValueDescriptor<float>();
+    static const OSCValueDescriptor* const stringType = &oscValueDescriptor<std::string>();
+    static const OSCValueDescriptor* const blobType = &oscValueDescriptor<Data>();
+    FastReader in{data};
+    DataView address, tags;
+    if (!in.chunk(address) || !in.chunk(tags)) return false;
+    if (!allASCII(address) || !allASCII(tags)) return false;
+    values.reserve(tags.size());
     try {
-        OSCValueDecoder decoder(data);
-        DataView address = decoder.readNullTerminatedChunk();
-        DataView tags = decoder.readNullTerminatedChunk();
-        if (!allASCII(address) || !allASCII(tags)) return std::nullopt;
-        OSCDecodedMessage message;
-        message.addressPattern.assign(address.begin(), address.end());
-        message.values.reserve(tags.size());
         for (std::uint8_t tag : tags) {
             if (tag == ',') continue;
             const OSCValueDescriptor* type = builtInType(tag);
-            if (!type) return std::nullopt;
-            if (type->decodeStatic)
-                message.values.push_back(type->decodeStatic(decoder));
-            else if (type->decodeVariable)
-                message.values.push_back(
-                    type->decodeVariable(Character(static_cast<char>(tag)), decoder));
-            else
-                return std::nullopt;
+            if (!type) return false;
+            if (type == int32Type) {
+                if (in.remaining() < 4) return false;
+                values.emplace_back(static_cast<std::int32_t>(in.word()));
+                in.pos += 4;
+            } else if (type == floatType) {
+                if (in.remaining() < 4) return false;
+                values.emplace_back(std::bit_cast<float>(in.word()));
+                in.pos += 4;
+            } else if (type == stringType) {
+                DataView text;
+                if (!in.chunk(text) || !allASCII(text)) return false;
+                values.emplace_back(
+                    std::string(reinterpret_cast<const char*>(text.data()), text.size()));
+            } else if (type == blobType) {
+                if (in.remaining() < 4) return false;
+                auto length = static_cast<std::int32_t>(in.word());
+                if (length < 0 || length > 65506) return false;
+                auto n = static_cast<std::size_t>(length);
+                std::size_t pad = blobPadCount(n);
+                if (in.remaining() - 4 < n + pad) return false;
+                const std::uint8_t* bytes = data.data() + in.pos + 4;
+                for (std::size_t i = 0; i < pad; ++i)
+                    if (bytes[n + i] != 0) return false;
+                values.emplace_back(Data(bytes, bytes + n));
+                in.pos += 4 + n + pad;
+            } else {
+                OSCValueDecoder decoder(data);
+                decoder.pos = in.pos;
+                if (type->decodeStatic)
+                    values.push_back(type->decodeStatic(decoder));
+                else if (type->decodeVariable)
+                    values.push_back(
+                        type->decodeVariable(Character(static_cast<char>(tag)), decoder));
+                else
+                    return false;
+                in.pos = decoder.pos;
+            }
         }
-        return message;
     } catch (const OSCDecodeError&) {
-        return std::nullopt;
+        return false;
     }
+    addressOut = std::string_view(reinterpret_cast<const char*>(address.data()), address.size());
+    return true;
 }
 
 // Strings and blobs up to this size take the direct path; larger ones go through the general
@@ -81,53 +147,122 @@ bool isPrintableASCII(const std::string& text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
 }
 
-// Exact type test by descriptor identity; a miss only means the general encoder is used.
-template <class T>
-const T* exactly(const AnyOSCValue& v) {
-    static const OSCValueDescriptor* const type = &oscValueDescriptor<T>();
-    return &v.descriptor() == type ? static_cast<const T*>(v.rawValue()) : nullptr;
+// The value kinds the direct writer handles, by descriptor identity; a miss only means the
+// general encoder is used.
+enum class DirectKind : std::uint8_t {
+    none,
+    int32,
+    float32,
+    float64,
+    int64,
+    timeTag,
+    midi,
+    text,
+    blob,
+    bare
+};
+
+struct DirectTypes {
+    const OSCValueDescriptor* int32 = &oscValueDescriptor<std::int32_t>();
+    const OSCValueDescriptor* float32 = &oscValueDescriptor<float>();
+    const OSCValueDescriptor* float64 = &oscValueDescriptor<double>();
+    const OSCValueDescriptor* int64 = &oscValueDescriptor<std::int64_t>();
+    const OSCValueDescriptor* timeTag = &oscValueDescriptor<OSCTimeTag>();
+    const OSCValueDescriptor* midi = &oscValueDescriptor<OSCMIDIValue>();
+    const OSCValueDescriptor* impulse = &oscValueDescriptor<OSCImpulseValue>();
+    const OSCValueDescriptor* null = &oscValueDescriptor<OSCNullValue>();
+    const OSCValueDescriptor* boolean = &oscValueDescriptor<bool>();
+    const OSCValueDescriptor* string = &oscValueDescriptor<std::string>();
+    const OSCValueDescriptor* stringAlt = &oscValueDescriptor<OSCStringAltValue>();
+    const OSCValueDescriptor* blob = &oscValueDescriptor<Data>();
+};
+
+const DirectTypes& directTypes() {
+    static const DirectTypes types;
+    return types;
 }
 
-// The tag of a value the direct writer handles (adding its payload size), or 0.
-char directTag(const AnyOSCValue& v, std::size_t& payload) {
+// The kind and tag of a value the direct writer handles (adding its payload size), or none.
+DirectKind directKind(const AnyOSCValue& v, const DirectTypes& t, char& tag, std::size_t& payload) {
     const OSCValueDescriptor* type = &v.descriptor();
-    static const struct {
-        const OSCValueDescriptor* type;
-        char tag;
-        std::size_t size;
-    } fixed[] = {
-        {&oscValueDescriptor<std::int32_t>(), 'i', 4},
-        {&oscValueDescriptor<float>(), 'f', 4},
-        {&oscValueDescriptor<double>(), 'd', 8},
-        {&oscValueDescriptor<std::int64_t>(), 'h', 8},
-        {&oscValueDescriptor<OSCTimeTag>(), 't', 8},
-        {&oscValueDescriptor<OSCMIDIValue>(), 'm', 4},
-        {&oscValueDescriptor<OSCImpulseValue>(), 'I', 0},
-        {&oscValueDescriptor<OSCNullValue>(), 'N', 0},
-    };
-    for (const auto& f : fixed) {
-        if (f.type != type) continue;
-        payload += f.size;
-        return f.tag;
+    const void* raw = v.rawValue();
+    if (type == t.int32) {
+        tag = 'i';
+        payload += 4;
+        return DirectKind::int32;
     }
-    if (const bool* b = exactly<bool>(v)) return *b ? 'T' : 'F';
-    const std::string* text = exactly<std::string>(v);
-    char tag = 's';
-    if (const OSCStringAltValue* alt = exactly<OSCStringAltValue>(v)) {
-        text = &alt->string;
-        tag = 'S';
+    if (type == t.float32) {
+        tag = 'f';
+        payload += 4;
+        return DirectKind::float32;
     }
-    if (text) {
-        if (text->size() > kDirectPayloadLimit || !isPrintableASCII(*text)) return 0;
-        payload += text->size() + 4 - text->size() % 4;
-        return tag;
+    if (type == t.string || type == t.stringAlt) {
+        const std::string& text = type == t.string
+                                      ? *static_cast<const std::string*>(raw)
+                                      : static_cast<const OSCStringAltValue*>(raw)->string;
+        if (text.size() > kDirectPayloadLimit || !isPrintableASCII(text)) return DirectKind::none;
+        tag = type == t.string ? 's' : 'S';
+        payload += text.size() + 4 - text.size() % 4;
+        return DirectKind::text;
     }
-    if (const Data* blob = exactly<Data>(v)) {
-        if (blob->size() > kDirectPayloadLimit) return 0;
-        payload += 4 + blob->size() + blobPadCount(blob->size());
-        return 'b';
+    if (type == t.blob) {
+        const Data& blob = *static_cast<const Data*>(raw);
+        if (blob.size() > kDirectPayloadLimit) return DirectKind::none;
+        tag = 'b';
+        payload += 4 + blob.size() + blobPadCount(blob.size());
+        return DirectKind::blob;
     }
-    return 0;
+    if (type == t.float64) {
+        tag = 'd';
+        payload += 8;
+        return DirectKind::float64;
+    }
+    if (type == t.int64) {
+        tag = 'h';
+        payload += 8;
+        return DirectKind::int64;
+    }
+    if (type == t.timeTag) {
+        tag = 't';
+        payload += 8;
+        return DirectKind::timeTag;
+    }
+    if (type == t.midi) {
+        tag = 'm';
+        payload += 4;
+        return DirectKind::midi;
+    }
+    if (type == t.impulse) {
+        tag = 'I';
+        return DirectKind::bare;
+    }
+    if (type == t.null) {
+        tag = 'N';
+        return DirectKind::bare;
+    }
+    if (type == t.boolean) {
+        tag = *static_cast<const bool*>(raw) ? 'T' : 'F';
+        return DirectKind::bare;
+    }
+    return DirectKind::none;
+}
+
+std::uint8_t* putBig32(std::uint8_t* p, std::uint32_t v) {
+    p[0] = static_cast<std::uint8_t>(v >> 24);
+    p[1] = static_cast<std::uint8_t>(v >> 16);
+    p[2] = static_cast<std::uint8_t>(v >> 8);
+    p[3] = static_cast<std::uint8_t>(v);
+    return p + 4;
+}
+
+std::uint8_t* putBig64(std::uint8_t* p, std::uint64_t v) {
+    p = putBig32(p, static_cast<std::uint32_t>(v >> 32));
+    return putBig32(p, static_cast<std::uint32_t>(v));
+}
+
+std::uint8_t* putBytes(std::uint8_t* p, const void* bytes, std::size_t n) {
+    if (n) std::memcpy(p, bytes, n);
+    return p + n;
 }
 
 // Writes a message whose values are all of the plain built-in kinds straight into `out`, with
@@ -136,44 +271,67 @@ char directTag(const AnyOSCValue& v, std::size_t& payload) {
 bool appendCommonMessage(Data& out, std::string_view address, std::span<const AnyOSCValue> values) {
     constexpr std::size_t kLocalTags = 32;
     if (values.size() >= kLocalTags) return false;
+    const DirectTypes& types = directTypes();
     std::array<char, kLocalTags> tags{};
+    std::array<DirectKind, kLocalTags> kinds{};
     std::size_t payload = 0;
     tags[0] = ',';
     for (std::size_t i = 0; i < values.size(); ++i)
-        if (!(tags[i + 1] = directTag(values[i], payload))) return false;
+        if ((kinds[i] = directKind(values[i], types, tags[i + 1], payload)) == DirectKind::none)
+            return false;
     std::size_t tagCount = values.size() + 1;
-    out.reserve(out.size() + address.size() + 8 + tagCount + payload);
-    out.insert(out.end(), address.begin(), address.end());
-    out.insert(out.end(), 4 - address.size() % 4, std::uint8_t{0});
-    out.insert(out.end(), tags.begin(), tags.begin() + static_cast<std::ptrdiff_t>(tagCount));
-    out.insert(out.end(), 4 - tagCount % 4, std::uint8_t{0});
-    constexpr auto big = NumberEndianness::bigEndian;
-    for (const AnyOSCValue& v : values) {
-        if (const auto* i = exactly<std::int32_t>(v)) {
-            appendDataRepresentation(out, *i, big);
-        } else if (const auto* f = exactly<float>(v)) {
-            appendDataRepresentation(out, *f, big);
-        } else if (const auto* d = exactly<double>(v)) {
-            appendDataRepresentation(out, *d, big);
-        } else if (const auto* h = exactly<std::int64_t>(v)) {
-            appendDataRepresentation(out, *h, big);
-        } else if (const auto* t = exactly<OSCTimeTag>(v)) {
-            appendDataRepresentation(out, t->rawValue(), big);
-        } else if (const auto* m = exactly<OSCMIDIValue>(v)) {
-            out.insert(out.end(), {m->portID, m->status, m->data1, m->data2});
-        } else if (const auto* b = exactly<Data>(v)) {
-            appendDataRepresentation(out, static_cast<std::int32_t>(b->size()), big);
-            out.insert(out.end(), b->begin(), b->end());
-            out.insert(out.end(), blobPadCount(b->size()), std::uint8_t{0});
-        } else {
-            const std::string* text = exactly<std::string>(v);
-            if (!text) {
-                if (const auto* alt = exactly<OSCStringAltValue>(v)) text = &alt->string;
+    std::size_t addressField = address.size() + 4 - address.size() % 4;
+    std::size_t tagField = tagCount + 4 - tagCount % 4;
+    std::size_t start = out.size();
+    // Zero-filled, so every padding byte is already in place.
+    out.resize(start + addressField + tagField + payload);
+    std::uint8_t* p = out.data() + start;
+    putBytes(p, address.data(), address.size());
+    p += addressField;
+    putBytes(p, tags.data(), tagCount);
+    p += tagField;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const void* raw = values[i].rawValue();
+        switch (kinds[i]) {
+            case DirectKind::int32:
+                p = putBig32(p, static_cast<std::uint32_t>(*static_cast<const std::int32_t*>(raw)));
+                break;
+            case DirectKind::float32:
+                p = putBig32(p, std::bit_cast<std::uint32_t>(*static_cast<const float*>(raw)));
+                break;
+            case DirectKind::float64:
+                p = putBig64(p, std::bit_cast<std::uint64_t>(*static_cast<const double*>(raw)));
+                break;
+            case DirectKind::int64:
+                p = putBig64(p, static_cast<std::uint64_t>(*static_cast<const std::int64_t*>(raw)));
+                break;
+            case DirectKind::timeTag:
+                p = putBig64(p, static_cast<const OSCTimeTag*>(raw)->rawValue());
+                break;
+            case DirectKind::midi: {
+                const auto* m = static_cast<const OSCMIDIValue*>(raw);
+                *p++ = m->portID;
+                *p++ = m->status;
+                *p++ = m->data1;
+                *p++ = m->data2;
+                break;
             }
-            if (text) {
-                out.insert(out.end(), text->begin(), text->end());
-                out.insert(out.end(), 4 - text->size() % 4, std::uint8_t{0});
+            case DirectKind::blob: {
+                const Data& b = *static_cast<const Data*>(raw);
+                p = putBig32(p, static_cast<std::uint32_t>(b.size()));
+                p = putBytes(p, b.data(), b.size()) + blobPadCount(b.size());
+                break;
             }
+            case DirectKind::text: {
+                const std::string& text = tags[i + 1] == 's'
+                                              ? *static_cast<const std::string*>(raw)
+                                              : static_cast<const OSCStringAltValue*>(raw)->string;
+                p = putBytes(p, text.data(), text.size()) + (4 - text.size() % 4);
+                break;
+            }
+            case DirectKind::bare:
+            case DirectKind::none:
+                break;
         }
     }
     return true;
@@ -195,10 +353,17 @@ OSCMessage OSCMessage::decode(std::shared_ptr<const Data> buffer, std::size_t of
     if (!buffer) buffer = std::make_shared<const Data>();
     if (offset > buffer->size() || size > buffer->size() - offset) offset = size = 0;
     DataView bytes(buffer->data() + offset, size);
-    std::optional<OSCDecodedMessage> common = decodeCommonMessage(bytes);
-    OSCDecodedMessage decoded = common ? std::move(*common) : decodeMessageData(bytes);
-    OSCMessage message(OSCAddressPattern(std::move(decoded.addressPattern)),
-                       std::move(decoded.values));
+    std::string_view address;
+    std::vector<AnyOSCValue> values;
+    OSCMessage message;
+    if (decodeCommonMessage(bytes, address, values)) {
+        message.addressPattern_ = OSCAddressPattern(address);
+        message.values_ = std::move(values);
+    } else {
+        OSCDecodedMessage decoded = decodeMessageData(bytes);
+        message.addressPattern_ = OSCAddressPattern(std::move(decoded.addressPattern));
+        message.values_ = std::move(decoded.values);
+    }
     message.buffer_ = std::move(buffer);
     message.offset_ = offset;
     message.size_ = size;
@@ -237,7 +402,8 @@ void OSCMessage::appendEncodedData(Data& out) const {
         return;
     }
     // A NUL would end the address field early: a receiver would read another message.
-    if (addressPattern_.rawAddress().find('\0') != std::string::npos)
+    const std::string& address = addressPattern_.rawAddress();
+    if (std::find(address.begin(), address.end(), '\0') != address.end())
         throw OSCEncodeError::general("Address pattern contains a NUL character.");
     if (appendCommonMessage(out, addressPattern_.rawAddress(), values_)) return;
     Data bytes = encodeMessageData(addressPattern_.rawData(), values_);

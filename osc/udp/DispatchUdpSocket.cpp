@@ -465,6 +465,7 @@ bool DispatchUdpSocket::createSocket4(bool useIPv4, bool useIPv6, bool ipv6Optio
                                       foundation::Error* error) {
     if (!isOnSocketQueue()) assertionFailure("Must be dispatched on socketQueue", __LINE__);
     if (flags_ & kSocketsCreated) assertionFailure("Sockets have already been created", __LINE__);
+    ipv6Unavailable_ = false;
     if (useIPv4) {
         socket4FD_ = createSocket(AF_INET, error);
         if (socket4FD_ < 0) {
@@ -488,6 +489,7 @@ bool DispatchUdpSocket::createSocket4(bool useIPv4, bool useIPv6, bool ipv6Optio
                 foundation::setError(error, std::move(error6));
                 return false;
             }
+            ipv6Unavailable_ = true;
         }
     }
     if (socket4FD_ != -1) setupReceiveSource4();
@@ -549,7 +551,10 @@ bool DispatchUdpSocket::bindToPort(std::uint16_t port, const std::optional<std::
         }
         if (config_ & kIPv4Disabled) address4.reset();
         if (config_ & kIPv6Disabled) address6.reset();
-        return bindAddresses(address4, address6, !interface.has_value() && address4.has_value(),
+        // The generic descriptions still serve IPv4 on a host without IPv6.
+        const bool anyOrLoopback =
+            !interface || *interface == "localhost" || *interface == "loopback";
+        return bindAddresses(address4, address6, anyOrLoopback && address4.has_value(),
                              (flags_ & kSocketsCreated) == 0, error);
     });
 }
@@ -565,8 +570,9 @@ bool DispatchUdpSocket::bindAddresses(const std::optional<Data>& address4,
             return false;
         }
         bool use6 = address6.has_value();
-        // IPv6 could not be created on a host without it: IPv4 only.
-        if (use6 && createHere && socket6FD_ == -1) use6 = false;
+        // IPv6 could not be created on a host without it (here or by an earlier option call):
+        // IPv4 only.
+        if (use6 && socket6FD_ == -1 && ipv6Unavailable_) use6 = false;
 
         auto fail = [&](int err) {
             closeSockets();
@@ -880,22 +886,25 @@ DispatchUdpSocket::ReadResult DispatchUdpSocket::readDatagram(bool ipv4) {
             ++pendingFilterOperations_;
             auto filter = receiveFilterBlock_;
             receiveFilterQueue_->async([weak = weak_from_this(), filter = std::move(filter),
-                                        data = std::move(data),
-                                        address = std::move(address)]() mutable {
+                                        data = std::move(data), address = std::move(address),
+                                        generation = openGeneration_]() mutable {
                 std::any context;
                 const bool keep = filter(data, address, &context);
                 auto self = weak.lock();
                 if (!self) return;
-                self->socketQueue_->async([weak, keep, data = std::move(data),
+                self->socketQueue_->async([weak, keep, generation, data = std::move(data),
                                            address = std::move(address),
                                            context = std::move(context)]() mutable {
                     auto self = weak.lock();
                     if (!self) return;
-                    --self->pendingFilterOperations_;
                     if (keep) {
                         self->notifyDidReceiveData(std::move(data), std::move(address),
                                                    std::move(context));
                     }
+                    // An answer about a datagram of an earlier opening is still delivered,
+                    // but must not count against, or end, the receiving of this one.
+                    if (generation != self->openGeneration_) return;
+                    --self->pendingFilterOperations_;
                     if (self->flags_ & kReceivingOnce) {
                         if (keep) {
                             self->flags_ &= ~kReceivingOnce;
@@ -966,6 +975,7 @@ void DispatchUdpSocket::closeWithError(const std::optional<foundation::Error>& e
     closeSockets();
     flags_ = 0;
     pendingFilterOperations_ = 0;
+    ++openGeneration_;
     if (hadSockets) notifyDidCloseWithError(error);
 }
 

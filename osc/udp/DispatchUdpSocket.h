@@ -228,6 +228,10 @@ class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket>
     std::uint64_t socket4FDBytesAvailable_ = 0;
     std::uint64_t socket6FDBytesAvailable_ = 0;
     std::int32_t pendingFilterOperations_ = 0;
+    // Counts closes, so that filter answers can tell which opening their datagram came from.
+    std::uint64_t openGeneration_ = 0;
+    // The last socket creation left IPv6 out because the host has none.
+    bool ipv6Unavailable_ = false;
     bool receiveScheduled_ = false;
     // One reusable read buffer; each datagram is handed on as a copy of exactly its bytes.
     std::vector<std::uint8_t> receiveBuffer_;

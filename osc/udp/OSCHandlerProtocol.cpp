@@ -1,5 +1,6 @@
 #include "osc/udp/OSCHandlerProtocol.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -27,8 +28,11 @@ void deliverLater(const Receiver& receiver, OSCMessage message, OSCTimeTag timeT
         deliverNow(receiver, std::move(message), timeTag, std::move(host), port);
         return;
     }
-    // Tags from the wire are at most 2^32 s ahead, which fits; anything else is clamped.
-    const double micros = std::min(delay * 1e6, 9.0e18);
+    // Tags from the wire are at most 2^32 s ahead; tags of later eras built in code could
+    // overflow the queue's nanosecond clock, so the wait is capped at about 146 years.
+    constexpr double kLongestWaitMicros =
+        static_cast<double>(std::numeric_limits<std::int64_t>::max() / 2000);
+    const double micros = std::min(delay * 1e6, kLongestWaitMicros);
     const auto wait = std::chrono::microseconds(static_cast<std::int64_t>(micros));
     std::weak_ptr<OSCHandlerProtocol> weak = receiver;
     receiver->queue()->asyncAfter(wait, [weak = std::move(weak), message = std::move(message),

@@ -1,5 +1,6 @@
 #include "platform/desktop/QtLoopingPlayer.h"
 
+#include <QFileInfo>
 #include <QUrl>
 
 #include "platform/desktop/VideoView.h"
@@ -19,6 +20,9 @@ QtLoopingPlayer::QtLoopingPlayer(const foundation::URL& url)
     : player_(std::make_unique<QMediaPlayer>()) {
     // No QAudioOutput is attached: the video plays without sound.
     player_->setLoops(QMediaPlayer::Infinite);
+    // Only regular files: opening a FIFO or a device would block the main thread (the view
+    // stays black).
+    if (url.isFileURL() && !QFileInfo(QString::fromStdString(url.path())).isFile()) return;
     player_->setSource(toQUrl(url));
 }
 

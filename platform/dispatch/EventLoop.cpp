@@ -82,6 +82,10 @@ void EventLoop::rearmTimerfd() {
                       timers_.begin()->first.time_since_epoch())
                       .count();
         if (ns < 1) ns = 1;  // a zero value would disarm
+        // The kernel refuses times near the end of its range; waking after a century and
+        // finding nothing due is harmless.
+        constexpr std::int64_t kFarFuture = std::int64_t{1} << 62;
+        if (ns > kFarFuture) ns = kFarFuture;
         when.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
         when.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -13,6 +14,18 @@
 #include "platform/dispatch/Source.h"
 
 namespace dispatch {
+
+// now + delay, saturated: a delay past the clock's range means "never", a huge negative one
+// the clock's epoch (long due), instead of wrapping around.
+template <class Rep, class Period>
+Clock::time_point deadlineAfter(std::chrono::duration<Rep, Period> delay) {
+    using Seconds = std::chrono::duration<double>;
+    const auto now = Clock::now();
+    const Seconds wanted(delay);
+    if (wanted >= Seconds(Clock::time_point::max() - now)) return Clock::time_point::max();
+    if (wanted <= -Seconds(now.time_since_epoch())) return Clock::time_point{};
+    return now + std::chrono::duration_cast<Clock::duration>(delay);
+}
 
 // Work collected under the event loop's lock and carried out after it is released, so that
 // handler captures are destroyed and queues are entered without holding it.

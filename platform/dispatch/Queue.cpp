@@ -309,7 +309,7 @@ void Queue::asyncAfter(Clock::time_point deadline, Work work) {
 }
 
 void Queue::asyncAfter(std::chrono::nanoseconds delay, Work work) {
-    asyncAfter(Clock::now() + delay, std::move(work));
+    asyncAfter(deadlineAfter(delay), std::move(work));
 }
 
 void Queue::setSpecific(SpecificKey key, std::shared_ptr<void> value) {
@@ -423,7 +423,7 @@ bool Queue::runUntil(const std::function<bool()>& predicate, std::chrono::millis
             return predicate && predicate();
         }
     }
-    auto deadline = Clock::now() + timeout;
+    auto deadline = deadlineAfter(timeout);
     for (;;) {
         drain();
         if (!predicate || predicate()) return true;

@@ -169,7 +169,7 @@ std::size_t Source::data() const {
 }
 
 void Source::scheduleAfter(std::chrono::nanoseconds delay) {
-    scheduleAt(Clock::now() + delay);
+    scheduleAt(deadlineAfter(delay));
 }
 
 void Source::scheduleAt(Clock::time_point deadline) {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,6 +40,54 @@ std::filesystem::path standardPath() {
     }
     return base / "mantleshade" / "defaults.json";
 }
+
+// Deeper values than any settings hold: copying, comparing or printing them recurses once per
+// level, so a hostile file could exhaust the stack.
+constexpr std::size_t kMaxDepth = 512;
+
+bool nestedTooDeeply(const std::string& text) {
+    std::size_t depth = 0;
+    bool inString = false, escaped = false;
+    for (char c : text) {
+        if (inString) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > kMaxDepth) return true;
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    }
+    return false;
+}
+
+// An exclusive lock on the settings folder while a write reloads and saves, so that stores in
+// other processes (or other stores on the same file) cannot drop each other's keys.
+class FolderLock {
+  public:
+    explicit FolderLock(const std::filesystem::path& folder) {
+        std::error_code ec;
+        std::filesystem::create_directories(folder, ec);
+        fd_ = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd_ < 0) return;  // saving reports the folder's problem
+        while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    ~FolderLock() {
+        if (fd_ >= 0) ::close(fd_);  // releases the lock
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+  private:
+    int fd_ = -1;
+};
 
 std::string utcStamp() {
     std::time_t now = std::time(nullptr);
@@ -164,13 +213,17 @@ void UserDefaults::loadLocked() {
         }
     }
     if (problem.empty()) {
-        auto parsed = nlohmann::json::parse(text, nullptr, false);
-        if (parsed.is_discarded())
-            problem = "is not valid JSON";
-        else if (!parsed.is_object())
-            problem = "does not hold a JSON object";
-        else
-            values_ = std::move(parsed);
+        if (nestedTooDeeply(text)) {
+            problem = "is nested too deeply";
+        } else {
+            auto parsed = nlohmann::json::parse(text, nullptr, false);
+            if (parsed.is_discarded())
+                problem = "is not valid JSON";
+            else if (!parsed.is_object())
+                problem = "does not hold a JSON object";
+            else
+                values_ = std::move(parsed);
+        }
     }
     if (!problem.empty()) {
         corrupt_ = true;
@@ -279,6 +332,7 @@ bool UserDefaults::set(const std::string& key, nlohmann::json value) {
     bool saved = true;
     {
         std::lock_guard lock(mutex_);
+        FolderLock folderLock(path_.parent_path());
         changed = reloadIfChangedLocked();
         auto it = values_.find(key);
         if (it == values_.end() || *it != value || corrupt_ || !stamp_.exists) {
@@ -298,6 +352,7 @@ bool UserDefaults::remove(const std::string& key) {
     bool saved = true;
     {
         std::lock_guard lock(mutex_);
+        FolderLock folderLock(path_.parent_path());
         changed = reloadIfChangedLocked();
         if (values_.erase(key) > 0) {
             std::string failure;

@@ -26,9 +26,11 @@ namespace foundation {
 //   object():  the stored value, whatever its type.
 //
 // Each write saves the whole object atomically (temp file in the same folder, fsync, rename),
-// creating the folder. A change on disk (mtime, size or inode) is picked up by the next read or
-// write. A file that is not JSON or not an object reads as empty, is reported in one line naming
-// it, and is renamed aside to "<name>.corrupt-<UTC time>" only when the next write happens.
+// creating the folder, under an exclusive lock on the folder so that stores on the same file (in
+// this or another process) never drop each other's keys. A change on disk (mtime, size or inode) is
+// picked up by the next read or write. A file that is not JSON, not an object, or nested deeper
+// than any settings are (512 levels) reads as empty, is reported in one line naming it, and is
+// renamed aside to "<name>.corrupt-<UTC time>" only when the next write happens.
 //
 // Observers are called with each changed key: synchronously on the writer's thread, or for outside
 // edits on the thread whose read noticed the reload. They are called without the lock held, so

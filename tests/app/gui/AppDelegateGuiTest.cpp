@@ -9,13 +9,18 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "app/BehaviourTab.h"
 #include "app/OSCManager.h"
+#include "app/PreferencesSettings.h"
+#include "app/PreferencesView.h"
 #include "covers/FullscreenImageOverlay.h"
 #include "osc/core/OSCCoreValueTypes.h"
 #include "osc/core/OSCMessage.h"
@@ -303,6 +308,41 @@ TEST_F(AppDelegateGuiTest, PreferencesWindowShowsItsWholeContent) {
     EXPECT_GE(window->width(), 500);
     EXPECT_GE(window->height(), 400);
     EXPECT_EQ(window->minimumSize(), window->maximumSize()) << "not resizable";
+}
+
+TEST_F(AppDelegateGuiTest, PreferencesApplyRestartsOnThePortTheWindowStored) {
+    AppDelegate& d = makeDelegate();
+    d.applicationDidFinishLaunching();
+    d.openPreferences();
+    auto* view = d.preferencesWindow()->findChild<mantleshade::PreferencesView*>();
+    ASSERT_NE(view, nullptr);
+    // The window edits the store the manager reads.
+    EXPECT_EQ(&view->settings().defaults(), defaults_.get());
+    struct Step {
+        bool typed;  // typed into the field, else stored by another writer
+        const char* what;
+    };
+    for (const Step step : {Step{true, "typed"}, Step{false, "stored elsewhere"}}) {
+        SCOPED_TRACE(step.what);
+        const std::uint16_t before = *d.oscManager()->currentListeningPort();
+        const std::uint16_t other = freeUdpPort();
+        QLineEdit* field = view->behaviourTab()->portField();
+        if (step.typed) {
+            field->setFocus();
+            field->selectAll();
+            QTest::keyClicks(field, QString::number(other));
+            QTest::keyClick(field, Qt::Key_Return);  // commits, which enables "Apply"
+        } else {
+            view->settings().setPort(other);
+            ASSERT_TRUE(settle([&] { return field->text() == QString::number(other); }));
+        }
+        ASSERT_TRUE(view->behaviourTab()->applyButton()->isEnabled());
+        view->behaviourTab()->applyButton()->click();
+        EXPECT_EQ(view->settings().port(), other);
+        EXPECT_TRUE(d.oscManager()->serverIsListening());
+        EXPECT_EQ(d.oscManager()->currentListeningPort(), other);
+        EXPECT_TRUE(portIsFree(before));
+    }
 }
 
 TEST_F(AppDelegateGuiTest, QuitClosesCoversReleasesThePortAndClearsTheDelegate) {

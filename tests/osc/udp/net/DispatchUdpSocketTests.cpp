@@ -58,6 +58,7 @@ TEST_F(DispatchUdpSocketNet, InterfaceDescriptions) {
         {"loopback", "127.0.0.1", "::1"},
         {"lo", "127.0.0.1", hasIPv6Loopback() ? std::optional<std::string>("::1") : std::nullopt},
         {"127.0.0.1", "127.0.0.1", std::nullopt},
+        {"::1", std::nullopt, hasIPv6Loopback() ? std::optional<std::string>("::1") : std::nullopt},
         {"Localhost", std::nullopt, std::nullopt},
         {"", std::nullopt, std::nullopt},
         {"no-such-if0", std::nullopt, std::nullopt},
@@ -307,6 +308,82 @@ TEST_F(DispatchUdpSocketNet, ReceiveOnceReadsPastARefusedDatagram) {
     EXPECT_FALSE(delegate->waitForDatagrams(2, 100ms));
     std::lock_guard lock(delegate->mutex);
     EXPECT_EQ(delegate->datagrams[0].data, Data{'a'});
+}
+
+// A gate that the filter waits at, opened by the test.
+struct Gate {
+    std::mutex mutex;
+    std::condition_variable cv;
+    int entered = 0;
+    bool open = false;
+
+    void pass() {
+        std::unique_lock lock(mutex);
+        ++entered;
+        cv.notify_all();
+        cv.wait_for(lock, kWait, [&] { return open; });
+    }
+    bool waitEntered(int n) {
+        return waitFor(mutex, cv, [&] { return entered >= n; });
+    }
+    void release() {
+        std::lock_guard lock(mutex);
+        open = true;
+        cv.notify_all();
+    }
+};
+
+TEST_F(DispatchUdpSocketNet, ReceiveOnceWaitsForTheAsyncFilterAnswer) {
+    auto gate = std::make_shared<Gate>();
+    auto filterQueue = dispatch::Queue::createSerial("test.filter");
+    socket->setReceiveFilter(
+        [gate](const Data& data, const Data&, std::any*) {
+            gate->pass();
+            return data[0] != 'x';
+        },
+        filterQueue, true);
+    ASSERT_TRUE(socket->bindToPort(0, "localhost"));
+    ASSERT_TRUE(socket->receiveOnce());
+    PlainSocket sender(AF_INET);
+    for (const char* text : {"x", "a", "b"}) ASSERT_TRUE(sender.sendTo(socket->localPort(), text));
+    ASSERT_TRUE(gate->waitEntered(1));
+    socket->performBlock([] {});
+    gate->release();
+    // Nothing more was read while the answer about "x" was out; "x" refused, the next datagram
+    // is read and delivered, and receiving stops there.
+    ASSERT_TRUE(delegate->waitForDatagrams(1));
+    EXPECT_FALSE(delegate->waitForDatagrams(2, 100ms));
+    std::lock_guard lock(delegate->mutex);
+    EXPECT_EQ(delegate->datagrams[0].data, Data{'a'});
+}
+
+TEST_F(DispatchUdpSocketNet, AsyncFilterAnswerFromBeforeACloseLeavesTheNewOpeningAlone) {
+    auto gate = std::make_shared<Gate>();
+    auto filterQueue = dispatch::Queue::createSerial("test.filter");
+    socket->setReceiveFilter(
+        [gate](const Data& data, const Data&, std::any*) {
+            if (data[0] == 'o') gate->pass();
+            return true;
+        },
+        filterQueue, true);
+    ASSERT_TRUE(socket->bindToPort(0, "localhost"));
+    ASSERT_TRUE(socket->receiveOnce());
+    PlainSocket sender(AF_INET);
+    ASSERT_TRUE(sender.sendTo(socket->localPort(), "old"));
+    ASSERT_TRUE(gate->waitEntered(1));
+    // Reopen while the filter still holds "old".
+    socket->close();
+    ASSERT_TRUE(socket->bindToPort(0, "localhost"));
+    ASSERT_TRUE(socket->receiveOnce());
+    gate->release();
+    ASSERT_TRUE(delegate->waitForDatagrams(1));  // a kept datagram is still delivered
+    socket->performBlock([] {});
+    // The new opening's one datagram is still to come.
+    ASSERT_TRUE(sender.sendTo(socket->localPort(), "new"));
+    ASSERT_TRUE(delegate->waitForDatagrams(2));
+    std::lock_guard lock(delegate->mutex);
+    EXPECT_EQ(delegate->datagrams[0].data, (Data{'o', 'l', 'd'}));
+    EXPECT_EQ(delegate->datagrams[1].data, (Data{'n', 'e', 'w'}));
 }
 
 TEST_F(DispatchUdpSocketNet, DatagramSizes) {

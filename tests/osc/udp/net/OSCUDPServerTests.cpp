@@ -5,6 +5,7 @@
 
 #include "NetTestSupport.h"
 #include "OscTestBytes.h"
+#include "osc/core/OSCCoreValueTypes.h"
 #include "osc/udp/DispatchUdpSocketError.h"
 #include "osc/udp/OSCUDPServer.h"
 
@@ -19,7 +20,7 @@ using rozuri::OSCUDPServer;
 
 struct Received {
     std::string address;
-    std::vector<std::string> values;  // their descriptions
+    std::vector<rozuri::AnyOSCValue> values;
     OSCTimeTag timeTag;
     std::string host;
     std::uint16_t port;
@@ -34,8 +35,7 @@ struct Inbox {
     rozuri::OSCReceiveHandler handler() {
         return [this](const OSCMessage& m, const OSCTimeTag& t, const std::string& host,
                       std::uint16_t port) {
-            Received r{m.addressPattern().rawAddress(), {}, t, host, port};
-            for (const auto& v : m.values()) r.values.push_back(v.description());
+            Received r{m.addressPattern().rawAddress(), m.values(), t, host, port};
             std::lock_guard lock(mutex);
             messages.push_back(std::move(r));
             cv.notify_all();
@@ -214,15 +214,22 @@ TEST_F(OSCUDPServerNet, BundleElementsArriveInOrderWithTheBundleTag) {
     ASSERT_TRUE(inbox.waitFor(2));
     std::lock_guard lock(inbox.mutex);
     ASSERT_EQ(inbox.messages.size(), 2u);
-    EXPECT_EQ(inbox.messages[0].address, "/one");
-    EXPECT_EQ(inbox.messages[0].values, std::vector<std::string>{"1"});
-    EXPECT_EQ(inbox.messages[0].timeTag, OSCTimeTag(tag));
-    EXPECT_EQ(inbox.messages[1].address, "/two");
-    EXPECT_EQ(inbox.messages[1].values, (std::vector<std::string>{"2", "3"}));
-    EXPECT_EQ(inbox.messages[1].timeTag, OSCTimeTag(tag));
-    for (const auto& m : inbox.messages) {
+    const std::vector<std::pair<std::string, std::vector<std::int32_t>>> expected = {
+        {"/one", {1}}, {"/two", {2, 3}}};
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const auto& m = inbox.messages[i];
+        SCOPED_TRACE(expected[i].first);
+        EXPECT_EQ(m.address, expected[i].first);
+        EXPECT_EQ(m.timeTag, OSCTimeTag(tag));
         EXPECT_EQ(m.host, "127.0.0.1");
         EXPECT_EQ(m.port, sender.port());
+        ASSERT_EQ(m.values.size(), expected[i].second.size());
+        for (std::size_t j = 0; j < m.values.size(); ++j) {
+            // Decoded 'i' arguments are int32 values, not merely texts that read alike.
+            const auto* v = m.values[j].get_if<std::int32_t>();
+            ASSERT_NE(v, nullptr) << m.values[j].typeName();
+            EXPECT_EQ(*v, expected[i].second[j]);
+        }
     }
 }
 

@@ -169,6 +169,23 @@ TEST(OSCReceiveDispatch, TimedDeliveryIsDroppedWhenTheReceiverIsGone) {
     EXPECT_FALSE(log->waitFor(1, 600ms));
 }
 
+TEST(OSCReceiveDispatch, FarFutureTagsWaitInsteadOfFiringAtOnce) {
+    // Tags built in code may lie eras ahead; their wait must not wrap round to "now".
+    const auto soon = OSCTimeTag::fromTimeIntervalSinceNow(60).rawValue();
+    for (const std::int64_t era : {1, 3, 7, 1000000}) {
+        SCOPED_TRACE(era);
+        auto log = std::make_shared<Log>();
+        auto receiver = std::make_shared<Receiver>(OSCTimeTagMode::osc1_0, log);
+        OSCHandlerProtocol::handle(receiver,
+                                   OSCPacket::bundle(OSCTimeTag(soon, era), {msg("/far")}),
+                                   OSCTimeTag::immediate(), "h", 1);
+        OSCHandlerProtocol::handle(receiver, msg("/marker"), OSCTimeTag::immediate(), "h", 1);
+        ASSERT_TRUE(log->waitFor(1));
+        for (int i = 0; i < 4; ++i) receiver->queue()->sync([] {});
+        EXPECT_EQ(log->addresses(), std::vector<std::string>{"/marker"});
+    }
+}
+
 TEST(OSCReceiveDispatch, NoHandlerDropsMessages) {
     auto log = std::make_shared<Log>();
     auto receiver = std::make_shared<Receiver>(OSCTimeTagMode::ignore, log, false);

@@ -102,6 +102,16 @@ TEST(DesktopCoverWindow, MapsInputToTheHandler) {
         {"key", [](QWidget* w) { sendKey(w, QEvent::KeyPress, Qt::Key_A, {}, "a"); }, {"keyDown"}},
         {"key release", [](QWidget* w) { sendKey(w, QEvent::KeyRelease, Qt::Key_A, {}, "a"); }, {}},
         {"escape", [](QWidget* w) { sendKey(w, QEvent::KeyPress, Qt::Key_Escape); }, {"keyDown"}},
+        // Focus keys are keys like any other on a cover.
+        {"tab",
+         [](QWidget* w) { sendKey(w, QEvent::KeyPress, Qt::Key_Tab, {}, "\t"); },
+         {"keyDown"}},
+        {"shift+tab",
+         [](QWidget* w) { sendKey(w, QEvent::KeyPress, Qt::Key_Backtab, Qt::ShiftModifier); },
+         {"keyDown"}},
+        {"ctrl+tab",
+         [](QWidget* w) { sendKey(w, QEvent::KeyPress, Qt::Key_Tab, Qt::ControlModifier); },
+         {"performKeyEquivalent", "keyDown"}},
         {"ctrl+a",
          [](QWidget* w) { sendKey(w, QEvent::KeyPress, Qt::Key_A, Qt::ControlModifier); },
          {"performKeyEquivalent", "keyDown"}},
@@ -128,19 +138,21 @@ TEST(DesktopCoverWindow, MapsInputToTheHandler) {
          {"flagsChanged"}},
     };
     desktop::Screen screen = desktop::Screens::system()->screens().at(1);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        desktop::CoverWindow window(screen);
-        Recorder recorder;
-        window.setEventHandler(&recorder);
-        window.makeKeyAndOrderFront();
-        c.send(&window);
-        EXPECT_EQ(recorder.calls, c.calls);
-        // Detached: nothing is called.
-        window.setEventHandler(nullptr);
-        c.send(&window);
-        EXPECT_EQ(recorder.calls, c.calls);
-    }
+    for (bool withImage : {false, true})
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + (withImage ? " on an image" : ""));
+            desktop::CoverWindow window(screen);
+            if (withImage) window.setImageContent(QImage(4, 4, QImage::Format_RGB32));
+            Recorder recorder;
+            window.setEventHandler(&recorder);
+            window.makeKeyAndOrderFront();
+            c.send(&window);
+            EXPECT_EQ(recorder.calls, c.calls);
+            // Detached: nothing is called.
+            window.setEventHandler(nullptr);
+            c.send(&window);
+            EXPECT_EQ(recorder.calls, c.calls);
+        }
 }
 
 TEST(DesktopCoverWindow, ContentFollowsTheWindowsFrame) {
@@ -199,6 +211,33 @@ TEST(DesktopCoverWindow, VideoViewLetsGoOfItsPlayerWhicheverGoesFirst) {
         EXPECT_EQ(player->mediaPlayer().videoSink(), nullptr);
         player.reset();  // the player goes first
     }
+}
+
+TEST(DesktopCoverWindow, VideoFromAFileThatIsNotARegularFileDoesNotBlock) {
+    ensureApplication();
+    testsupport::TempDir dir("ms-desktop-gui");
+    const std::string fifo = (dir / "clip.mp4").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // Unblocks a main thread stuck opening the FIFO, and says so.
+    std::promise<void> done;
+    auto watchdog = std::async(std::launch::async, [&, finished = done.get_future()] {
+        if (finished.wait_for(std::chrono::seconds(10)) == std::future_status::ready) return false;
+        int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) ::close(fd);
+        return true;
+    });
+    for (const std::string& path : {fifo, std::string("/dev/zero"), dir.path().string()}) {
+        SCOPED_TRACE(path);
+        desktop::QtLoopingPlayer player(foundation::URL::fileURL(path));
+        desktop::CoverWindow window(desktop::Screens::system()->screens().at(0));
+        window.setVideoContent(player);
+        player.play();
+        QCoreApplication::processEvents();
+        player.pause();
+        player.detachOutput();
+    }
+    done.set_value();
+    EXPECT_FALSE(watchdog.get()) << "opening the file blocked the main thread";
 }
 
 TEST(DesktopWindowSystem, LoadsImagesAndAnswersNullForTheRest) {

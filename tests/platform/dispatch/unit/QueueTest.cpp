@@ -502,3 +502,41 @@ TEST(QueueDeath, DefaultAssertionHandlerAborts) {
 
 }  // namespace
 }  // namespace dispatch::test
+
+namespace dispatch::test {
+namespace {
+
+// Deadlines far beyond what the kernel timer takes must neither abort nor overflow, nor hold back
+// nearer work.
+TEST(Queue, FarFutureDeadlinesNeverFireAndDoNotBlockNearerWork) {
+    struct Case {
+        const char* name;
+        std::function<void(Queue&, Work)> submit;
+    };
+    const std::vector<Case> cases = {
+        {"time_point max", [](Queue& q, Work w) { q.asyncAfter(Clock::time_point::max(), w); }},
+        {"near the end of the clock",
+         [](Queue& q, Work w) { q.asyncAfter(Clock::time_point::max() - 1h, w); }},
+        {"nanoseconds max",
+         [](Queue& q, Work w) { q.asyncAfter(std::chrono::nanoseconds::max(), w); }},
+    };
+    auto queue = Queue::createSerial("far");
+    std::atomic<int> farFired{0};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.submit(*queue, [&] { ++farFired; });
+        Signal near;
+        queue->asyncAfter(5ms, [&] { near.add(); });
+        ASSERT_TRUE(near.waitFor(1));
+    }
+    EXPECT_EQ(farFired.load(), 0);
+}
+
+TEST(MainQueue, RunUntilTakesAnUnboundedTimeout) {
+    bool ran = false;
+    Queue::main()->async([&] { ran = true; });
+    EXPECT_TRUE(Queue::main()->runUntil([&] { return ran; }, std::chrono::milliseconds::max()));
+}
+
+}  // namespace
+}  // namespace dispatch::test

@@ -466,3 +466,23 @@ INSTANTIATE_TEST_SUITE_P(
 
 }  // namespace
 }  // namespace dispatch::test
+
+namespace dispatch::test {
+namespace {
+
+TEST(TimerSource, DelayPastTheClocksRangeNeverFiresAndCanBeReArmed) {
+    auto queue = Queue::createSerial("far-timer");
+    auto timer = Source::createTimer(queue);
+    Signal fired;
+    timer->setEventHandler([&] { fired.add(); });
+    timer->scheduleAfter(std::chrono::nanoseconds::max());
+    timer->resume();
+    settle(queue);
+    EXPECT_EQ(fired.count(), 0);
+    timer->scheduleAfter(1ms);
+    EXPECT_TRUE(fired.waitFor(1));
+    timer->cancel();
+}
+
+}  // namespace
+}  // namespace dispatch::test

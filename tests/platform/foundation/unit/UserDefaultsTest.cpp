@@ -308,6 +308,63 @@ TEST_F(UserDefaultsTest, ConcurrentWritersLoseNothing) {
     EXPECT_EQ(open()->integer("k3_24"), 24);
 }
 
+// Two stores on one file stand for two processes sharing the settings: neither may drop the
+// other's writes.
+TEST_F(UserDefaultsTest, TwoStoresOnOneFileLoseNothing) {
+    auto first = open();
+    auto second = open();
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            UserDefaults& d = t % 2 ? *first : *second;
+            for (int i = 0; i < 25; ++i)
+                d.set("k" + std::to_string(t) + "_" + std::to_string(i), i);
+        });
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(nlohmann::json::parse(readFile(file)).size(), 100u);
+}
+
+TEST_F(UserDefaultsTest, HostileNestingIsKeptAsideNotFollowed) {
+    struct Case {
+        const char* name;
+        std::string content;
+        bool usable;
+    };
+    const auto nest = [](std::size_t depth, char open, char close, const std::string& inner) {
+        std::string text;
+        for (std::size_t i = 0; i < depth; ++i) text += open == '{' ? "{\"a\":" : "[";
+        text += inner;
+        text.append(depth, close);
+        return text;
+    };
+    const std::vector<Case> cases = {
+        {"deep arrays", "{\"overlays\":" + nest(200000, '[', ']', "1") + ",\"oscPort\":1}", false},
+        {"deep objects", "{\"overlays\":" + nest(200000, '{', '}', "1") + ",\"oscPort\":1}", false},
+        {"brackets inside strings",
+         "{\"overlays\":\"" + std::string(200000, '[') + "\\\"]\",\"oscPort\":1}", true},
+        {"moderate nesting", "{\"overlays\":" + nest(100, '[', ']', "1") + ",\"oscPort\":1}", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        seed(c.content);
+        auto d = open();
+        testing::internal::CaptureStdout();
+        auto port = d->integer("oscPort");
+        auto overlays = d->object("overlays");
+        std::string out = testing::internal::GetCapturedStdout();
+        if (c.usable) {
+            EXPECT_EQ(port, 1);
+            EXPECT_TRUE(overlays.has_value());
+            EXPECT_EQ(out, "");
+        } else {
+            EXPECT_FALSE(port);
+            EXPECT_FALSE(overlays);
+            EXPECT_EQ(count(out, "\n"), 1u) << out;
+            EXPECT_EQ(readFile(file), c.content);
+        }
+    }
+}
+
 TEST(UserDefaultsStandard, LivesUnderConfigHome) {
     testsupport::ScopedConfigHome home;
     UserDefaults& d = UserDefaults::standard();
