@@ -430,15 +430,7 @@ TEST(MainQueue, DrainRunsOnlyWhatWasQueuedAndWakesForTheRest) {
 
 // ---- misuse ----
 
-struct MisuseCase {
-    const char* name;
-    std::function<void()> misuse;
-    const char* text;
-};
-
-class QueueMisuse : public ::testing::TestWithParam<MisuseCase> {};
-
-TEST_P(QueueMisuse, GoesThroughTheAssertionHandlerAndReturns) {
+TEST_P(DispatchMisuse, GoesThroughTheAssertionHandlerAndReturns) {
     AssertionRecorder recorder;
     GetParam().misuse();
     auto messages = recorder.messages();
@@ -447,7 +439,7 @@ TEST_P(QueueMisuse, GoesThroughTheAssertionHandlerAndReturns) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, QueueMisuse,
+    QueueCases, DispatchMisuse,
     ::testing::Values(
         MisuseCase{"syncOntoCurrentSerial",
                    [] {

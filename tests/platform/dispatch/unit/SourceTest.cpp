@@ -404,64 +404,45 @@ TEST(TimerSource, DroppedSourceStopsFiring) {
 
 // ---- misuse ----
 
-struct SourceMisuseCase {
-    const char* name;
-    std::function<void()> misuse;
-    const char* text;
-};
-
-class SourceMisuse : public ::testing::TestWithParam<SourceMisuseCase> {};
-
-TEST_P(SourceMisuse, GoesThroughTheAssertionHandler) {
-    AssertionRecorder recorder;
-    GetParam().misuse();
-    auto messages = recorder.messages();
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_NE(messages[0].find(GetParam().text), std::string::npos) << messages[0];
-}
-
 INSTANTIATE_TEST_SUITE_P(
-    Cases, SourceMisuse,
-    ::testing::Values(SourceMisuseCase{"resumeNotSuspended",
-                                       [] {
-                                           auto t = Source::createTimer(Queue::createSerial("m"));
-                                           t->resume();
-                                           t->resume();
-                                           t->cancel();
-                                       },
-                                       "Over-resume of a timer source"},
-                      SourceMisuseCase{"badDescriptor",
-                                       [] {
-                                           auto s =
-                                               Source::createRead(-1, Queue::createSerial("m"));
-                                           s->resume();
-                                           s->cancel();
-                                       },
-                                       "Invalid file descriptor -1"},
-                      SourceMisuseCase{"scheduleOnReadSource",
-                                       [] {
-                                           UdpPair udp;
-                                           auto s =
-                                               Source::createRead(udp.receiver, Queue::global());
-                                           s->scheduleAfter(1ms);
-                                           s->cancel();
-                                       },
-                                       "only timers have a deadline"},
-                      SourceMisuseCase{"exceptionInHandler",
-                                       [] {
-                                           auto q = Queue::createSerial("m");
-                                           auto t = Source::createTimer(q);
-                                           Signal cancelled;
-                                           t->setEventHandler(
-                                               [] { throw std::runtime_error("oops"); });
-                                           t->setCancelHandler([&] { cancelled.add(); });
-                                           t->scheduleAfter(0ns);
-                                           t->resume();
-                                           EXPECT_TRUE(eventually([&] { return t->data() == 1; }));
-                                           t->cancel();
-                                           cancelled.waitFor(1);
-                                       },
-                                       "Uncaught exception in a timer handler: oops"}),
+    SourceCases, DispatchMisuse,
+    ::testing::Values(MisuseCase{"resumeNotSuspended",
+                                 [] {
+                                     auto t = Source::createTimer(Queue::createSerial("m"));
+                                     t->resume();
+                                     t->resume();
+                                     t->cancel();
+                                 },
+                                 "Over-resume of a timer source"},
+                      MisuseCase{"badDescriptor",
+                                 [] {
+                                     auto s = Source::createRead(-1, Queue::createSerial("m"));
+                                     s->resume();
+                                     s->cancel();
+                                 },
+                                 "Invalid file descriptor -1"},
+                      MisuseCase{"scheduleOnReadSource",
+                                 [] {
+                                     UdpPair udp;
+                                     auto s = Source::createRead(udp.receiver, Queue::global());
+                                     s->scheduleAfter(1ms);
+                                     s->cancel();
+                                 },
+                                 "only timers have a deadline"},
+                      MisuseCase{"exceptionInHandler",
+                                 [] {
+                                     auto q = Queue::createSerial("m");
+                                     auto t = Source::createTimer(q);
+                                     Signal cancelled;
+                                     t->setEventHandler([] { throw std::runtime_error("oops"); });
+                                     t->setCancelHandler([&] { cancelled.add(); });
+                                     t->scheduleAfter(0ns);
+                                     t->resume();
+                                     EXPECT_TRUE(eventually([&] { return t->data() == 1; }));
+                                     t->cancel();
+                                     cancelled.waitFor(1);
+                                 },
+                                 "Uncaught exception in a timer handler: oops"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

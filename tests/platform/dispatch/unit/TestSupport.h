@@ -72,4 +72,14 @@ class AssertionRecorder {
     std::vector<std::string> messages_;
 };
 
+// One table shape for every API misuse: what to do, and a piece of the text the assertion
+// handler must receive (exactly once).
+struct MisuseCase {
+    const char* name;
+    std::function<void()> misuse;
+    const char* text;
+};
+
+class DispatchMisuse : public ::testing::TestWithParam<MisuseCase> {};
+
 }  // namespace dispatch::test
