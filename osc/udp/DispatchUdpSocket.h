@@ -12,6 +12,7 @@
 
 #include "osc/core/Data.h"
 #include "osc/udp/DispatchUdpSocketDelegate.h"
+#include "osc/udp/SocketQueue.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/Source.h"
 #include "platform/foundation/Error.h"
@@ -221,7 +222,7 @@ class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket>
 
     int socket4FD_ = -1;
     int socket6FD_ = -1;
-    std::shared_ptr<dispatch::Queue> socketQueue_;
+    net::SocketQueue socketQueue_;
     std::shared_ptr<dispatch::Source> receive4Source_;
     std::shared_ptr<dispatch::Source> receive6Source_;
 
@@ -248,9 +249,12 @@ class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket>
     mutable std::uint16_t cachedConnectedPort_ = 0;
     mutable int cachedConnectedFamily_ = 0;
 
-    // Its address is this socket's queue-specific key.
-    const char isOnSocketQueueOrTargetQueueKey_ = 0;
     std::shared_ptr<void> userData_;
 };
+
+template <class F>
+auto DispatchUdpSocket::resultOnSocketQueue(F&& f) const -> decltype(f()) {
+    return socketQueue_.result(std::forward<F>(f));
+}
 
 }  // namespace rozuri

@@ -1,0 +1,56 @@
+#pragma once
+
+// State bits and limits shared by the UDP socket's source files; not part of its interface.
+
+#include <cstdint>
+
+#include "osc/udp/SocketAddress.h"
+#include "platform/foundation/Assert.h"
+
+namespace rozuri::udp_detail {
+
+// flags_
+inline constexpr std::uint32_t kSocketsCreated = 0x1;
+inline constexpr std::uint32_t kSocketBound = 0x2;
+inline constexpr std::uint32_t kConnectPending = 0x4;
+inline constexpr std::uint32_t kSocketConnected = 0x8;
+inline constexpr std::uint32_t kReceivingOnce = 0x10;
+inline constexpr std::uint32_t kReceivingContinuously = 0x20;
+inline constexpr std::uint32_t kIPv4Inactive = 0x40;
+inline constexpr std::uint32_t kIPv6Inactive = 0x80;
+inline constexpr std::uint32_t kReceive4SourceSuspended = 0x400;
+inline constexpr std::uint32_t kReceive6SourceSuspended = 0x800;
+inline constexpr std::uint32_t kSocket4Writable = 0x1000;
+inline constexpr std::uint32_t kSocket6Writable = 0x2000;
+inline constexpr std::uint32_t kIPv4Turn = 0x10000;
+
+// config_
+inline constexpr std::uint16_t kIPv4Disabled = 0x1;
+inline constexpr std::uint16_t kIPv6Disabled = 0x2;
+inline constexpr std::uint16_t kPreferIPv4 = 0x4;
+inline constexpr std::uint16_t kPreferIPv6 = 0x8;
+
+// Datagrams read in one go before the loop yields the socket queue to other work (close,
+// pause), so a flood cannot hold it.
+inline constexpr int kReadsPerTurn = 256;
+// No UDP datagram is larger without IPv6 jumbograms.
+inline constexpr std::uint32_t kLargestDatagram = 65535;
+// Attempts at one shared ephemeral port for both families.
+inline constexpr int kSharedPortAttempts = 8;
+
+inline constexpr const char* kUnknownInterface =
+    "Unknown interface. Specify valid interface by name (e.g. \"en1\") or IP address.";
+inline constexpr const char* kBindReason = "Error in bind() function";
+inline constexpr const char* kSetsockoptReason = "Error in setsockopt() function";
+
+inline void assertionFailure(const char* text, int line) {
+    foundation::assertionFailure(text, "DispatchUdpSocket", line);
+}
+
+using net::boundPort;
+using net::bytesOf;
+using net::makeAddress4;
+using net::makeAddress6;
+using net::setPort;
+
+}  // namespace rozuri::udp_detail

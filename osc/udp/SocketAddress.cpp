@@ -1,0 +1,170 @@
+#include "osc/udp/SocketAddress.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace rozuri::net {
+
+Data bytesOf(const void* address, std::size_t length) {
+    const auto* p = static_cast<const std::uint8_t*>(address);
+    return Data(p, p + length);
+}
+
+Data makeAddress4(in_addr host, std::uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr = host;
+    return bytesOf(&a, sizeof a);
+}
+
+Data makeAddress6(const in6_addr& host, std::uint16_t port) {
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_port = htons(port);
+    a.sin6_addr = host;
+    return bytesOf(&a, sizeof a);
+}
+
+void setPort(Data& address, std::uint16_t port) {
+    const std::uint16_t net = htons(port);
+    // sin_port and sin6_port sit at the same offset.
+    static_assert(offsetof(sockaddr_in, sin_port) == offsetof(sockaddr_in6, sin6_port));
+    if (address.size() < offsetof(sockaddr_in, sin_port) + sizeof net) return;
+    std::memcpy(address.data() + offsetof(sockaddr_in, sin_port), &net, sizeof net);
+}
+
+std::uint16_t boundPort(int fd) {
+    sockaddr_storage ss{};
+    socklen_t len = sizeof ss;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&ss), &len) != 0) return 0;
+    if (ss.ss_family == AF_INET) return ntohs(reinterpret_cast<sockaddr_in*>(&ss)->sin_port);
+    if (ss.ss_family == AF_INET6) return ntohs(reinterpret_cast<sockaddr_in6*>(&ss)->sin6_port);
+    return 0;
+}
+
+std::string hostFromSockaddr4(const sockaddr_in& address) {
+    char text[INET_ADDRSTRLEN] = {};
+    if (!::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text)) return {};
+    return text;
+}
+
+std::string hostFromSockaddr6(const sockaddr_in6& address) {
+    char text[INET6_ADDRSTRLEN] = {};
+    if (!::inet_ntop(AF_INET6, &address.sin6_addr, text, sizeof text)) return {};
+    return text;
+}
+
+std::uint16_t portFromSockaddr4(const sockaddr_in& address) {
+    return ntohs(address.sin_port);
+}
+
+std::uint16_t portFromSockaddr6(const sockaddr_in6& address) {
+    return ntohs(address.sin6_port);
+}
+
+int addressFamily(const Data& address) {
+    if (address.size() < sizeof(sockaddr_in)) return 0;
+    sa_family_t family = 0;
+    std::memcpy(&family, address.data() + offsetof(sockaddr, sa_family), sizeof family);
+    if (family == AF_INET6 && address.size() >= sizeof(sockaddr_in6)) return AF_INET6;
+    if (family == AF_INET) return AF_INET;
+    return 0;
+}
+
+bool readAddress(const Data& address, std::string* host, std::uint16_t* port, int* family) {
+    switch (addressFamily(address)) {
+        case AF_INET6: {
+            sockaddr_in6 a{};
+            std::memcpy(&a, address.data(), sizeof a);
+            if (host) *host = hostFromSockaddr6(a);
+            if (port) *port = portFromSockaddr6(a);
+            if (family) *family = AF_INET6;
+            return true;
+        }
+        case AF_INET: {
+            sockaddr_in a{};
+            std::memcpy(&a, address.data(), sizeof a);
+            if (host) *host = hostFromSockaddr4(a);
+            if (port) *port = portFromSockaddr4(a);
+            if (family) *family = AF_INET;
+            return true;
+        }
+        default:
+            return false;
+    }
+}
+
+void interfaceAddresses(const std::optional<std::string>& interface, std::uint16_t port,
+                        std::optional<Data>* address4, std::optional<Data>* address6) {
+    std::optional<Data> a4;
+    std::optional<Data> a6;
+    if (!interface) {
+        in_addr any4{};
+        any4.s_addr = htonl(INADDR_ANY);
+        a4 = makeAddress4(any4, port);
+        a6 = makeAddress6(in6addr_any, port);
+    } else if (*interface == "localhost" || *interface == "loopback") {
+        in_addr lo4{};
+        lo4.s_addr = htonl(INADDR_LOOPBACK);
+        a4 = makeAddress4(lo4, port);
+        a6 = makeAddress6(in6addr_loopback, port);
+    } else if (!interface->empty()) {
+        ifaddrs* list = nullptr;
+        if (::getifaddrs(&list) == 0) {
+            for (ifaddrs* entry = list; entry; entry = entry->ifa_next) {
+                // Some entries (e.g. interfaces that are down) carry no address.
+                if (!entry->ifa_addr) continue;
+                const bool nameMatches = entry->ifa_name && *interface == entry->ifa_name;
+                if (entry->ifa_addr->sa_family == AF_INET && !a4) {
+                    const auto* sin = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
+                    if (nameMatches || hostFromSockaddr4(*sin) == *interface) {
+                        a4 = bytesOf(sin, sizeof(sockaddr_in));
+                        setPort(*a4, port);
+                    }
+                } else if (entry->ifa_addr->sa_family == AF_INET6 && !a6) {
+                    const auto* sin6 = reinterpret_cast<const sockaddr_in6*>(entry->ifa_addr);
+                    if (nameMatches || hostFromSockaddr6(*sin6) == *interface) {
+                        a6 = bytesOf(sin6, sizeof(sockaddr_in6));
+                        setPort(*a6, port);
+                    }
+                }
+            }
+            ::freeifaddrs(list);
+        }
+    }
+    if (address4) *address4 = std::move(a4);
+    if (address6) *address6 = std::move(a6);
+}
+
+int createSocket(int family, int type, foundation::Error* error) {
+    const int fd = ::socket(family, type | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        const int err = errno;
+        foundation::setError(error, foundation::Error::posix(err, "Error in socket() function"));
+        return -1;
+    }
+    // Without it the IPv6 socket would also claim the IPv4 port and the IPv4 bind would fail.
+    const int one = 1;
+    if (family == AF_INET6 && ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one) != 0) {
+        const int err = errno;
+        ::close(fd);
+        foundation::setError(
+            error, foundation::Error::posix(err, "Error enabling IPv6 only (setsockopt)"));
+        return -1;
+    }
+    return fd;
+}
+
+bool isFamilyUnavailable(const foundation::Error& error) {
+    return error.domain == foundation::Error::kPOSIXDomain &&
+           (error.code == EAFNOSUPPORT || error.code == EPROTONOSUPPORT);
+}
+
+}  // namespace rozuri::net
