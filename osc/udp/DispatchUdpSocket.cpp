@@ -46,7 +46,9 @@ DispatchUdpSocket::DispatchUdpSocket(std::weak_ptr<DispatchUdpSocketDelegate> de
                                      std::shared_ptr<dispatch::Queue> socketQueue)
     : delegate_(std::move(delegate)),
       delegateQueue_(std::move(delegateQueue)),
-      socketQueue_(serialSocketQueue(std::move(socketQueue))) {}
+      socketQueue_(serialSocketQueue(std::move(socketQueue))),
+      readAhead4_(std::make_unique<ReadAhead>()),
+      readAhead6_(std::make_unique<ReadAhead>()) {}
 
 DispatchUdpSocket::~DispatchUdpSocket() {
     runOnSocketQueue([this] { closeWithError(std::nullopt); });

@@ -189,6 +189,8 @@ class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket>
     bool bindAddresses(const std::optional<Data>& address4, const std::optional<Data>& address6,
                        bool ipv6Optional, bool createdHere, foundation::Error* error);
     void doReceive();
+    void receiveTurn();
+    void flushReceives();
     void scheduleReceive();
     enum class ReadResult { delivered, pending, ignored, empty, wouldBlock, skipped, fatal };
     ReadResult readDatagram(bool ipv4);
@@ -234,8 +236,17 @@ class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket>
     // The last socket creation left IPv6 out because the host has none.
     bool ipv6Unavailable_ = false;
     bool receiveScheduled_ = false;
-    // One reusable read buffer; each datagram is handed on as a copy of exactly its bytes.
-    std::vector<std::uint8_t> receiveBuffer_;
+    // Datagrams read together by one call and not handed on yet, per family; each datagram is
+    // handed on as a copy of exactly its bytes.
+    struct ReadAhead;
+    std::unique_ptr<ReadAhead> readAhead4_;
+    std::unique_ptr<ReadAhead> readAhead6_;
+    ReadAhead& readAhead(bool ipv4);
+    bool hasDataToRead(bool ipv4) const;
+    // While a receive turn runs, its deliveries are gathered and handed to the delegate queue
+    // as one block, in order, before anything else the turn posts.
+    bool gatherReceives_ = false;
+    std::vector<dispatch::Work> gatheredReceives_;
 
     // Filled lazily by the (const) queries, on the socket queue.
     mutable std::optional<Data> cachedLocalAddress4_;

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -74,13 +75,14 @@ int DispatchUdpSocket::createSocket(int family, foundation::Error* error) {
     if (::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bufferSize, sizeof bufferSize) != 0) {
         return fail("Error setting send buffer size (setsockopt)");
     }
-    // The receive buffer is only ever raised: the system's default (Linux reports twice the
-    // size asked for) already holds more than 64 KiB, and a smaller one loses bursts.
+    // The receive buffer is only ever raised, as far as the system allows (the kernel caps the
+    // request at net.core.rmem_max): bursts wait there while the socket queue is busy.
+    const std::int32_t wantedReceive = std::max<std::int32_t>(bufferSize, kPreferredReceiveBuffer);
     std::int32_t currentReceive = 0;
     socklen_t currentLength = sizeof currentReceive;
     if (::getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &currentReceive, &currentLength) != 0 ||
-        currentReceive / 2 < bufferSize) {
-        if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof bufferSize) != 0) {
+        currentReceive / 2 < wantedReceive) {
+        if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &wantedReceive, sizeof wantedReceive) != 0) {
             return fail("Error setting receive buffer size (setsockopt)");
         }
     }

@@ -23,6 +23,8 @@ void DispatchUdpSocket::closeAfterSending() {
 
 void DispatchUdpSocket::closeWithError(const std::optional<foundation::Error>& error) {
     if (!isOnSocketQueue()) assertionFailure("Must be dispatched on socketQueue", __LINE__);
+    // Datagrams read before the close reach the delegate before the close does.
+    flushReceives();
     const bool hadSockets = (flags_ & kSocketsCreated) != 0;
     closeSockets();
     flags_ = 0;
@@ -50,6 +52,7 @@ void DispatchUdpSocket::closeSocket4() {
     ::close(socket4FD_);
     socket4FD_ = -1;
     socket4FDBytesAvailable_ = 0;
+    readAhead4_->clear();
     flags_ &= ~(kSocket4Writable | kReceive4SourceSuspended);
     cachedLocalAddress4_.reset();
     cachedLocalHost4_.reset();
@@ -66,6 +69,7 @@ void DispatchUdpSocket::closeSocket6() {
     ::close(socket6FD_);
     socket6FD_ = -1;
     socket6FDBytesAvailable_ = 0;
+    readAhead6_->clear();
     flags_ &= ~(kSocket6Writable | kReceive6SourceSuspended);
     cachedLocalAddress6_.reset();
     cachedLocalHost6_.reset();

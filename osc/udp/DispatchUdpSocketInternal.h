@@ -2,8 +2,12 @@
 
 // State bits and limits shared by the UDP socket's source files; not part of its interface.
 
-#include <cstdint>
+#include <sys/socket.h>
 
+#include <cstdint>
+#include <vector>
+
+#include "osc/udp/DispatchUdpSocket.h"
 #include "osc/udp/SocketAddress.h"
 #include "platform/foundation/Assert.h"
 
@@ -48,9 +52,31 @@ inline void assertionFailure(const char* text, int line) {
 }
 
 using net::boundPort;
+// The receive buffer asked for; the kernel grants what net.core.rmem_max allows.
+inline constexpr std::int32_t kPreferredReceiveBuffer = 4 * 1024 * 1024;
+// Datagrams taken from the kernel in one recvmmsg call.
+inline constexpr int kReadAheadSlots = 16;
+
 using net::bytesOf;
 using net::makeAddress4;
 using net::makeAddress6;
 using net::setPort;
 
 }  // namespace rozuri::udp_detail
+
+namespace rozuri {
+
+struct DispatchUdpSocket::ReadAhead {
+    std::size_t slotSize = 0;
+    std::vector<std::uint8_t> buffer;
+    std::vector<iovec> vectors;
+    std::vector<sockaddr_storage> senders;
+    std::vector<mmsghdr> headers;
+    int count = 0;
+    int next = 0;
+
+    bool empty() const { return next >= count; }
+    void clear() { count = next = 0; }
+};
+
+}  // namespace rozuri

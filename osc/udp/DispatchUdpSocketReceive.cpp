@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "osc/udp/DispatchUdpSocketInternal.h"
+#include "platform/dispatch/PostBatch.h"
 
 namespace rozuri {
 
@@ -113,6 +114,30 @@ void DispatchUdpSocket::resumeReceive6Source() {
 }
 
 void DispatchUdpSocket::doReceive() {
+    gatherReceives_ = true;
+    receiveTurn();
+    flushReceives();
+}
+
+void DispatchUdpSocket::flushReceives() {
+    gatherReceives_ = false;
+    if (gatheredReceives_.empty()) return;
+    if (delegateQueue_) {
+        dispatch::PostBatch::postAll(delegateQueue_, std::move(gatheredReceives_));
+    }
+    gatheredReceives_.clear();
+}
+
+DispatchUdpSocket::ReadAhead& DispatchUdpSocket::readAhead(bool ipv4) {
+    return ipv4 ? *readAhead4_ : *readAhead6_;
+}
+
+bool DispatchUdpSocket::hasDataToRead(bool ipv4) const {
+    return ipv4 ? socket4FDBytesAvailable_ > 0 || !readAhead4_->empty()
+                : socket6FDBytesAvailable_ > 0 || !readAhead6_->empty();
+}
+
+void DispatchUdpSocket::receiveTurn() {
     // Reads until both sockets would block (a byte count from FIONREAD covers one datagram
     // only on Linux), the mode changes, or the turn's budget is spent.
     for (int reads = 0;; ++reads) {
@@ -124,19 +149,19 @@ void DispatchUdpSocket::doReceive() {
             return;
         }
         bool readIPv4 = false;
-        if (socket4FDBytesAvailable_ > 0 && (flags_ & kSocketConnected)) {
-            if (socket6FDBytesAvailable_ > 0 && socket4FD_ != -1 && socket6FD_ != -1) {
+        if (hasDataToRead(true) && (flags_ & kSocketConnected)) {
+            if (hasDataToRead(false) && socket4FD_ != -1 && socket6FD_ != -1) {
                 assertionFailure("Invalid logic", __LINE__);
             }
             readIPv4 = socket4FD_ != -1;
-        } else if (socket4FDBytesAvailable_ > 0) {
-            if (socket6FDBytesAvailable_ == 0) {
+        } else if (hasDataToRead(true)) {
+            if (!hasDataToRead(false)) {
                 readIPv4 = true;
             } else {
                 readIPv4 = (flags_ & kIPv4Turn) != 0;
                 flags_ ^= kIPv4Turn;
             }
-        } else if (socket6FDBytesAvailable_ > 0) {
+        } else if (hasDataToRead(false)) {
             readIPv4 = false;
         } else {
             resumeReceive4Source();
@@ -173,33 +198,55 @@ DispatchUdpSocket::ReadResult DispatchUdpSocket::readDatagram(bool ipv4) {
         bytesAvailable = 0;
         return ReadResult::wouldBlock;
     }
-    const std::size_t size =
-        ipv4 ? max4ReceiveSize_ : std::min<std::uint32_t>(max6ReceiveSize_, kLargestDatagram);
-    if (receiveBuffer_.size() < std::max<std::size_t>(size, 1)) {
-        receiveBuffer_.resize(std::max<std::size_t>(size, 1));
-    }
-    sockaddr_storage from{};
-    socklen_t fromLength = ipv4 ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
-    const ssize_t n = ::recvfrom(fd, receiveBuffer_.data(), size, 0,
-                                 reinterpret_cast<sockaddr*>(&from), &fromLength);
-    if (n < 0) {
-        const int err = errno;
-        if (err == EAGAIN || err == EWOULDBLOCK) {
-            bytesAvailable = 0;
-            return ReadResult::wouldBlock;
+    const std::size_t size = std::max<std::size_t>(
+        ipv4 ? max4ReceiveSize_ : std::min<std::uint32_t>(max6ReceiveSize_, kLargestDatagram), 1);
+    ReadAhead& ahead = readAhead(ipv4);
+    if (ahead.empty()) {
+        if (ahead.slotSize != size) {
+            ahead.slotSize = size;
+            ahead.buffer.assign(size * kReadAheadSlots, 0);
+            ahead.vectors.resize(kReadAheadSlots);
+            ahead.senders.resize(kReadAheadSlots);
+            ahead.headers.resize(kReadAheadSlots);
         }
-        // Only a descriptor that is no socket any more ends receiving; EINTR, ECONNREFUSED
-        // (a port-unreachable report), ENOBUFS and ENOMEM concern this read alone.
-        if (err == EBADF || err == ENOTSOCK) {
-            closeWithError(errnoError(err, "Error in recvfrom() function"));
-            return ReadResult::fatal;
+        for (int i = 0; i < kReadAheadSlots; ++i) {
+            ahead.vectors[i] = {ahead.buffer.data() + i * size, size};
+            ahead.headers[i] = {};
+            ahead.headers[i].msg_hdr.msg_iov = &ahead.vectors[i];
+            ahead.headers[i].msg_hdr.msg_iovlen = 1;
+            ahead.headers[i].msg_hdr.msg_name = &ahead.senders[i];
+            ahead.headers[i].msg_hdr.msg_namelen =
+                ipv4 ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
         }
-        return ReadResult::skipped;
+        // A burst is taken in one call; the datagrams are then handled one by one as before.
+        const int n = ::recvmmsg(fd, ahead.headers.data(), kReadAheadSlots, 0, nullptr);
+        if (n < 0) {
+            const int err = errno;
+            if (err == EAGAIN || err == EWOULDBLOCK) {
+                bytesAvailable = 0;
+                return ReadResult::wouldBlock;
+            }
+            // Only a descriptor that is no socket any more ends receiving; EINTR, ECONNREFUSED
+            // (a port-unreachable report), ENOBUFS and ENOMEM concern this read alone.
+            if (err == EBADF || err == ENOTSOCK) {
+                closeWithError(errnoError(err, "Error in recvfrom() function"));
+                return ReadResult::fatal;
+            }
+            return ReadResult::skipped;
+        }
+        ahead.count = n;
+        ahead.next = 0;
+        if (n == 0) return ReadResult::skipped;
     }
+    const int slot = ahead.next++;
+    const std::size_t n = ahead.headers[slot].msg_len;
     if (n == 0) return ReadResult::empty;
 
-    Data data(receiveBuffer_.begin(), receiveBuffer_.begin() + n);
-    Data address = bytesOf(&from, std::min<std::size_t>(fromLength, sizeof from));
+    const auto* bytes = ahead.buffer.data() + slot * ahead.slotSize;
+    Data data(bytes, bytes + n);
+    Data address = bytesOf(
+        &ahead.senders[slot],
+        std::min<std::size_t>(ahead.headers[slot].msg_hdr.msg_namelen, sizeof(sockaddr_storage)));
 
     if (flags_ & kSocketConnected) {
         maybeUpdateCachedConnectedAddressInfo();
@@ -273,11 +320,16 @@ void DispatchUdpSocket::notifyDidReceiveData(Data&& data, Data&& address, std::a
         !delegate->respondsTo(DispatchUdpSocketDelegate::didReceiveData)) {
         return;
     }
-    delegateQueue_->async([delegate = std::move(delegate), self = weak_from_this().lock(),
-                           data = std::move(data), address = std::move(address),
-                           context = std::move(context)]() mutable {
+    dispatch::Work delivery = [delegate = std::move(delegate), self = weak_from_this().lock(),
+                               data = std::move(data), address = std::move(address),
+                               context = std::move(context)]() mutable {
         delegate->udpSocketDidReceiveData(self, std::move(data), address, context);
-    });
+    };
+    if (gatherReceives_) {
+        gatheredReceives_.push_back(std::move(delivery));
+    } else {
+        delegateQueue_->async(std::move(delivery));
+    }
 }
 
 void DispatchUdpSocket::notifyDidCloseWithError(const std::optional<foundation::Error>& error) {

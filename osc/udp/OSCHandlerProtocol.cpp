@@ -7,6 +7,8 @@
 #include <limits>
 #include <utility>
 
+#include "platform/dispatch/PostBatch.h"
+
 namespace rozuri {
 
 namespace {
@@ -15,11 +17,11 @@ using Receiver = std::shared_ptr<OSCHandlerProtocol>;
 
 void deliverNow(const Receiver& receiver, OSCMessage message, OSCTimeTag timeTag, std::string host,
                 std::uint16_t port) {
-    receiver->queue()->async(
-        [receiver, message = std::move(message), timeTag, host = std::move(host), port] {
-            const auto& handler = receiver->receiveHandler();
-            if (handler) handler(message, timeTag, host, port);
-        });
+    dispatch::PostBatch::post(receiver->queue(), [receiver, message = std::move(message), timeTag,
+                                                  host = std::move(host), port] {
+        const auto& handler = receiver->receiveHandler();
+        if (handler) handler(message, timeTag, host, port);
+    });
 }
 
 void deliverLater(const Receiver& receiver, OSCMessage message, OSCTimeTag timeTag,
@@ -76,10 +78,12 @@ void unpackPacket(const Receiver& receiver, OSCPacket& packet, OSCTimeTag timeTa
 void OSCHandlerProtocol::handle(std::shared_ptr<OSCHandlerProtocol> receiver, OSCPacket packet,
                                 OSCTimeTag timeTag, std::string host, std::uint16_t port) {
     if (!receiver) return;
-    const auto& queue = receiver->queue();
-    queue->async([receiver = std::move(receiver), packet = std::move(packet), timeTag,
-                  host = std::move(host),
-                  port]() mutable { unpackPacket(receiver, packet, timeTag, host, port); });
+    const auto queue = receiver->queue();
+    // A burst handed over in one block (see PostBatch) takes its hops together too.
+    dispatch::PostBatch::post(queue, [receiver = std::move(receiver), packet = std::move(packet),
+                                      timeTag, host = std::move(host), port]() mutable {
+        unpackPacket(receiver, packet, timeTag, host, port);
+    });
 }
 
 }  // namespace rozuri
