@@ -81,8 +81,9 @@ class Listener {
     std::uint16_t port() const { return port_; }
 
     // Accepts one connection and de-frames what it sends until `count` frames have come, the
-    // peer closes, or the wait runs out.
-    std::vector<Data> receive(rozuri::OSCTCPFramingMode mode, std::size_t count) {
+    // peer closes, or the wait runs out. `raw` collects the bytes as they came.
+    std::vector<Data> receive(rozuri::OSCTCPFramingMode mode, std::size_t count,
+                              Data* raw = nullptr) {
         std::vector<Data> frames;
         pollfd p{fd_.get(), POLLIN, 0};
         if (::poll(&p, 1, int(std::chrono::milliseconds(kWait).count())) != 1) return frames;
@@ -95,6 +96,7 @@ class Listener {
             if (::poll(&c, 1, 100) != 1) continue;
             ssize_t n = ::recv(conn.get(), buffer, sizeof buffer, 0);
             if (n <= 0) break;
+            if (raw) raw->insert(raw->end(), buffer, buffer + n);
             deframer.feed(rozuri::DataView(buffer, std::size_t(n)), frames);
         }
         return frames;
