@@ -101,4 +101,16 @@ std::vector<Data> slipDecoded(DataView chunk) {
     return payloads;
 }
 
+Data framedPacket(DataView packet, OSCTCPFramingMode mode) {
+    switch (mode) {
+        case OSCTCPFramingMode::osc1_0:
+            return packetLengthHeaderEncoded(packet, NumberEndianness::bigEndian);
+        case OSCTCPFramingMode::osc1_1:
+            return slipEncoded(packet);
+        case OSCTCPFramingMode::none:
+            break;
+    }
+    return Data(packet.begin(), packet.end());
+}
+
 }  // namespace rozuri

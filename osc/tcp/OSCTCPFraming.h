@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "osc/core/Data.h"
+#include "osc/tcp/OSCTCPFramingMode.h"
 
 namespace rozuri {
 
@@ -83,6 +84,11 @@ Data slipEncoded(DataView payload);
 // Every non-empty SLIP frame of the chunk, in order; bytes after the last END form a last
 // frame. A malformed escape throws OSCTCPSLIPDecodingError, and none of the frames is returned.
 std::vector<Data> slipDecoded(DataView chunk);
+
+// A packet's bytes framed for writing in the given mode, as the TCP client and server send them:
+// osc1_0 with a big-endian length header, osc1_1 as SLIP, none unchanged. Throws OSCEncodeError
+// for a packet too long for a length header.
+Data framedPacket(DataView packet, OSCTCPFramingMode mode);
 
 }  // namespace rozuri
 

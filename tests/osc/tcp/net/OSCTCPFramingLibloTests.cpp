@@ -3,6 +3,7 @@
 #include <lo/lo.h>
 
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -106,9 +107,7 @@ TEST(OSCTCPFramingLiblo, LibloServerReadsOurFrames) {
         ASSERT_TRUE(server.ok());
         Data stream;
         for (const Data& p : packets) {
-            Data framed = mode == OSCTCPFramingMode::osc1_0
-                              ? packetLengthHeaderEncoded(p, NumberEndianness::bigEndian)
-                              : slipEncoded(p);
+            Data framed = framedPacket(p, mode);
             stream.insert(stream.end(), framed.begin(), framed.end());
         }
         Fd fd = connectTo(server.port());
@@ -155,6 +154,18 @@ TEST(OSCTCPFramingLiblo, LibloClientFramesDeframeHere) {
         lo_blob_free(blob);
         lo_address_free(to);
     }
+}
+
+// oscsend connects, writes one frame and closes at once.
+TEST(OSCTCPFramingLiblo, OscsendFrameDeframesHere) {
+    Listener listener;
+    ASSERT_NE(listener.port(), 0);
+    const std::string command = "oscsend osc.tcp://127.0.0.1:" + std::to_string(listener.port()) +
+                                " /oscsend/tcp is 12 twelve >/dev/null 2>&1 &";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(
+        listener.receive(OSCTCPFramingMode::osc1_0, 1),
+        std::vector<Data>{OSCMessage("/oscsend/tcp", {std::int32_t{12}, "twelve"}).encodedData()});
 }
 
 }  // namespace

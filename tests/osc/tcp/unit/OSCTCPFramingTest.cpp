@@ -58,6 +58,9 @@ TEST(OSCTCPFraming, Encoders) {
         {slipEncoded(bytes({0xC0, 0xDB})), bytes({0xC0, 0xDB, 0xDC, 0xDB, 0xDD, 0xC0})},
         {slipEncoded({}), bytes({0xC0, 0xC0})},
         {slipEncoded(bytes({0xDC, 0xDD, 1})), bytes({0xC0, 0xDC, 0xDD, 1, 0xC0})},
+        {framedPacket(kTwelve, OSCTCPFramingMode::osc1_0), bytes({0, 0, 0, 12}) + kTwelve},
+        {framedPacket(bytes({0xC0}), OSCTCPFramingMode::osc1_1), bytes({0xC0, 0xDB, 0xDC, 0xC0})},
+        {framedPacket(bytes({0xC0}), OSCTCPFramingMode::none), bytes({0xC0})},
     };
     for (const Case& c : cases) EXPECT_EQ(c.encoded, c.expected);
 }

@@ -34,12 +34,8 @@ Data filler(std::size_t n) {
     return d;
 }
 
-Data plain(std::size_t n) { return Data(n, 'p'); }
-
-Data frame(OSCTCPFramingMode mode, const Data& payload) {
-    return mode == OSCTCPFramingMode::osc1_0
-               ? packetLengthHeaderEncoded(payload, NumberEndianness::bigEndian)
-               : slipEncoded(payload);
+Data plain(std::size_t n) {
+    return Data(n, 'p');
 }
 
 Frames feedAll(OSCTCPStreamDeframer& d, const Chunks& chunks) {
@@ -87,7 +83,7 @@ TEST(OSCTCPStreamDeframer, StreamMatchesWholeDecodeAtAnySplit) {
         for (std::size_t k = 0; k < corpus.size(); ++k) {
             SCOPED_TRACE("mode " + std::to_string(int(mode)) + " corpus " + std::to_string(k));
             Data stream;
-            for (const Data& p : corpus[k]) stream = stream + frame(mode, p);
+            for (const Data& p : corpus[k]) stream = stream + framedPacket(p, mode);
             Frames expected = mode == OSCTCPFramingMode::osc1_0
                                   ? packetLengthHeaderDecoded(stream, NumberEndianness::bigEndian)
                                   : slipDecoded(stream);
@@ -116,7 +112,7 @@ TEST(OSCTCPStreamDeframer, StreamMatchesWholeDecodeAtAnySplit) {
 TEST(OSCTCPStreamDeframer, DeliveredFramesDecode) {
     const OSCBundle bundle(OSCTimeTag(3), {OSCMessage("/c", {bytes({0xC0, 0xDB})})});
     for (OSCTCPFramingMode mode : allOSCTCPFramingModes) {
-        Data stream = frame(mode, bundle.encodedData());
+        Data stream = framedPacket(bundle.encodedData(), mode);
         OSCTCPStreamDeframer d(mode);
         Frames frames;
         for (std::uint8_t b : stream) d.feed(DataView(&b, 1), frames);
