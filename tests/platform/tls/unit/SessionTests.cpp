@@ -1,6 +1,8 @@
 #include <openssl/ssl.h>
 
+#include <atomic>
 #include <random>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -203,6 +205,16 @@ TEST(TlsSession, PeerRenegotiationIsRefusedWithoutStall) {
     EXPECT_EQ(s, st::peerNoRenegotiation) << pair.server->lastErrorText();
 }
 
+TEST(TlsSession, KeyUpdatesKeepWorking) {
+    Pair pair(client(), serverWith(Pki::shared().good));
+    ASSERT_EQ(pair.handshake(), std::make_pair(st::ok, st::ok));
+    ASSERT_EQ(SSL_key_update(pair.server->native(), SSL_KEY_UPDATE_REQUESTED), 1);
+    auto data = randomBytes(100000, 5);
+    EXPECT_TRUE(transfer(*pair.server, *pair.client, data).first == data);
+    EXPECT_TRUE(transfer(*pair.client, *pair.server, data).first == data);
+    EXPECT_TRUE(transfer(*pair.server, *pair.client, data).first == data);
+}
+
 TEST(TlsSession, ManualTrust) {
     const Pki& pki = Pki::shared();
     struct Row {
@@ -304,6 +316,26 @@ TEST(TlsSession, PeerIdResumesTheCachedSession) {
         // OpenSSL forgets the session of a connection freed without close_notify.
         EXPECT_EQ(pair.client->shutdown().status, st::ok);
     }
+}
+
+TEST(TlsSession, SessionsOnSeveralThreadsShareContextsAndCache) {
+    Pki::shared();
+    Settings settings = {{tls::DispatchTcpSocketSSLPeerID, Value::Data{7}},
+                         {tls::kCFStreamSSLPeerName, "localhost"}};
+    std::vector<std::thread> threads;
+    std::atomic<int> echoed{0};
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 3; ++i) {
+                Pair pair(settings, serverWith(Pki::shared().good));
+                if (pair.handshake() != std::make_pair(st::ok, st::ok)) return;
+                if (transfer(*pair.server, *pair.client, {1, 2, 3}).first.size() == 3) ++echoed;
+                pair.client->shutdown();
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(echoed, 12);
 }
 
 }  // namespace
