@@ -79,14 +79,20 @@ struct StoreCache {
         const char* dir = std::getenv(X509_get_default_cert_dir_env());
         std::string key = std::string(file ? file : "") + '\0' + (dir ? dir : "");
         std::lock_guard lock(mutex);
-        if (auto it = byEnvironment.find(key); it != byEnvironment.end()) return it->second;
+        if (auto it = byEnvironment.find(key); it != byEnvironment.end()) {
+            X509_STORE_up_ref(it->second);
+            return it->second;
+        }
         if (byEnvironment.size() >= kMaxCachedStores) {
-            // Sessions hold their own references, so dropping ours is safe.
+            // Sessions and callers hold their own references, so dropping ours is safe.
             for (auto& [k, store] : byEnvironment) X509_STORE_free(store);
             byEnvironment.clear();
         }
         X509_STORE* store = newDefaultStore();
-        if (store) byEnvironment.emplace(key, store);
+        if (store) {
+            X509_STORE_up_ref(store);
+            byEnvironment.emplace(key, store);
+        }
         return store;
     }
 };
@@ -156,6 +162,7 @@ int SessionHooks::bioWrite(BIO* bio, const char* data, std::size_t len, std::siz
     auto* session = static_cast<Session*>(BIO_get_data(bio));
     BIO_clear_retry_flags(bio);
     IOResult r = session->write_(reinterpret_cast<const std::uint8_t*>(data), len);
+    if (r.kind == IOResult::Kind::transferred && r.bytes == 0) r = IOResult::wouldBlock();
     switch (r.kind) {
         case IOResult::Kind::transferred:
             *written = std::min(r.bytes, len);
@@ -173,6 +180,7 @@ int SessionHooks::bioRead(BIO* bio, char* data, std::size_t len, std::size_t* re
     auto* session = static_cast<Session*>(BIO_get_data(bio));
     BIO_clear_retry_flags(bio);
     IOResult r = session->read_(reinterpret_cast<std::uint8_t*>(data), len);
+    if (r.kind == IOResult::Kind::transferred && r.bytes == 0) r = IOResult::wouldBlock();
     switch (r.kind) {
         case IOResult::Kind::transferred:
             *read = std::min(r.bytes, len);

@@ -17,8 +17,7 @@ struct SessionHooks {
     // partial and moving-buffer writes, client verification on, the client session cache, the
     // server's ALPN choice.
     static SSL_CTX* context(bool server);
-    // The default anchors for the current SSL_CERT_FILE / SSL_CERT_DIR (borrowed; the cache
-    // keeps it alive and SSL_set1_verify_cert_store takes its own reference).
+    // The default anchors for the current SSL_CERT_FILE / SSL_CERT_DIR, with a new reference.
     static X509_STORE* defaultStore();
     // Makes `session` the owner of `ssl` and gives `ssl` a transport BIO that calls the
     // session's read and write functions.

@@ -107,7 +107,9 @@ bool Session::configure(const Settings& settings, ConfigFailure* failure) {
     } else {
         SSL_set_connect_state(ssl_);
         X509_STORE* store = SessionHooks::defaultStore();
-        if (!store || SSL_set1_verify_cert_store(ssl_, store) != 1) {
+        bool stored = store && SSL_set1_verify_cert_store(ssl_, store) == 1;
+        X509_STORE_free(store);
+        if (!stored) {
             ERR_clear_error();
             return fail(failure, texts::createContext);
         }
