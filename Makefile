@@ -1,5 +1,5 @@
 # The two commands of the README: `make run` and `make test`.
-.PHONY: all deps build test run asan tsan fuzz clean
+.PHONY: all deps build test run package asan tsan fuzz clean
 
 all: build
 
@@ -16,6 +16,10 @@ test: build
 run: build
 	@if [ -x build/bin/mantleshade ]; then exec build/bin/mantleshade; \
 	else echo "mantleshade: the application is not built yet"; fi
+
+# A Debian package of the application in build/: install it with `apt install ./build/<file>.deb`.
+package: build
+	cmake --build --preset default --target package
 
 asan: deps
 	scripts/run-tests asan

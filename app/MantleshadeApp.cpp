@@ -8,6 +8,7 @@
 #include "app/AppDelegate.h"
 #include "app/TerminationSignals.h"
 #include "platform/desktop/MainQueuePump.h"
+#include "platform/desktop/SingleInstance.h"
 
 #ifndef MANTLESHADE_VERSION
 #define MANTLESHADE_VERSION "0.0.0"
@@ -15,7 +16,7 @@
 
 namespace mantleshade {
 
-int MantleshadeApp::main(int argc, char** argv) {
+int MantleshadeApp::main(int argc, char** argv, desktop::SingleInstance* instance) {
     // Diagnostics are read line by line (logs, tests): flush each one.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     if (!std::getenv("QT_MEDIA_BACKEND")) ::setenv("QT_MEDIA_BACKEND", "gstreamer", 0);
@@ -38,6 +39,11 @@ int MantleshadeApp::main(int argc, char** argv) {
         QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,
                          [&delegate] { delegate.applicationWillTerminate(); });
         QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
+        if (instance) {
+            QObject::connect(instance, &desktop::SingleInstance::activationRequested, &delegate,
+                             &AppDelegate::openPreferences);
+            instance->listen();
+        }
         exitCode = QApplication::exec();
         delegate.applicationWillTerminate();
     }

@@ -1,5 +1,9 @@
 #pragma once
 
+namespace desktop {
+class SingleInstance;
+}
+
 namespace mantleshade {
 
 // The program's entry: makes the application object and the one AppDelegate, tells the
@@ -8,7 +12,8 @@ namespace mantleshade {
 class MantleshadeApp {
   public:
     // Runs the application; answers the process exit code (0 after an orderly termination).
-    static int main(int argc, char** argv);
+    // `instance`, when given, is the held single-instance lock: later launches open Preferences.
+    static int main(int argc, char** argv, desktop::SingleInstance* instance = nullptr);
 };
 
 }  // namespace mantleshade

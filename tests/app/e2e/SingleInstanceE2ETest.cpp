@@ -1,0 +1,251 @@
+// Launches build/bin/mantleshade more than once, as a user clicking its desktop entry twice would:
+// one running copy per user and display, and a clear line without any display.
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "platform/foundation/UserDefaults.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/Xvfb.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Environment = std::map<std::string, std::optional<std::string>>;  // nullopt: unset
+
+const std::string kHandOverLine = "Mantleshade is already running; showing its Preferences.\n";
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 15s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(2ms);
+    }
+    return condition();
+}
+
+bool udpPortIsFree(std::uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return ok;
+}
+
+std::uint16_t freeUdpPort() {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// One launch of the binary with the given environment changes; output goes to `log`.
+class Launch {
+  public:
+    Launch(const Environment& environment, std::filesystem::path log) : log_(std::move(log)) {
+        started_ = std::chrono::steady_clock::now();
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            const int out = ::open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            ::dup2(out, 1);
+            ::dup2(out, 2);
+            for (const auto& [name, value] : environment) {
+                if (value)
+                    ::setenv(name.c_str(), value->c_str(), 1);
+                else
+                    ::unsetenv(name.c_str());
+            }
+            ::execl(MS_BINARY_DIR "/bin/mantleshade", "mantleshade", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+    }
+    ~Launch() {
+        if (running()) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    bool running() {
+        int status = 0;
+        if (!exited_ && ::waitpid(pid_, &status, WNOHANG) == pid_) {
+            exited_ = true;
+            status_ = status;
+            lifetime_ = std::chrono::steady_clock::now() - started_;
+        }
+        return !exited_;
+    }
+    // The exit code; empty when still running after `timeout` or not ended by exit().
+    std::optional<int> exitCode(std::chrono::milliseconds timeout = 15s) {
+        if (!waitFor([&] { return !running(); }, timeout) || !WIFEXITED(status_))
+            return std::nullopt;
+        return WEXITSTATUS(status_);
+    }
+    void kill() { ::kill(pid_, SIGKILL); }
+    std::string output() const { return readFile(log_); }
+    double milliseconds() const {
+        return std::chrono::duration<double, std::milli>(lifetime_).count();
+    }
+
+  private:
+    std::filesystem::path log_;
+    std::chrono::steady_clock::time_point started_;
+    std::chrono::steady_clock::duration lifetime_{};
+    pid_t pid_ = -1;
+    bool exited_ = false;
+    int status_ = 0;
+};
+
+class SingleInstanceE2ETest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!std::filesystem::exists(MS_BINARY_DIR "/bin/mantleshade"))
+            GTEST_SKIP() << "build/bin/mantleshade is not built";
+        std::filesystem::create_directories(runtime_);
+        ::chmod(runtime_.c_str(), 0700);
+    }
+
+    bool startX(std::unique_ptr<testsupport::Xvfb>& x) {
+        x = std::make_unique<testsupport::Xvfb>(
+            std::vector<testsupport::Xvfb::Monitor>{{"MS-ONE", 0, 0, 1024, 768}}, "1024x768x24");
+        return x->ok();
+    }
+
+    // A settings folder of its own, listening on a free port.
+    std::uint16_t makeConfig(const std::filesystem::path& home) {
+        const std::uint16_t port = freeUdpPort();
+        foundation::UserDefaults::openAt(home / "mantleshade" / "defaults.json")
+            ->set("oscPort", static_cast<std::int64_t>(port));
+        return port;
+    }
+
+    Environment environment(const std::string& display, const std::filesystem::path& home) const {
+        return {{"DISPLAY", display},
+                {"WAYLAND_DISPLAY", std::nullopt},
+                {"QT_QPA_PLATFORM", "xcb"},
+                {"XDG_CONFIG_HOME", home.string()},
+                {"XDG_RUNTIME_DIR", runtime_.string()}};
+    }
+
+    // Started and listening: the port is taken while the process runs on.
+    static bool isUp(Launch& app, std::uint16_t port) {
+        return waitFor([&] { return !udpPortIsFree(port) || !app.running(); }) && app.running();
+    }
+
+    static bool preferencesShownOn(const testsupport::Xvfb& x,
+                                   std::chrono::milliseconds timeout = 10s) {
+        return waitFor(
+            [&] {
+                int status = -1;
+                x.run("xdotool search --onlyvisible --name '^Preferences$' >/dev/null 2>&1",
+                      &status);
+                return status == 0;
+            },
+            timeout);
+    }
+
+    testsupport::TempDir dir_{"ms-single"};
+    std::filesystem::path runtime_ = dir_ / "run";
+};
+
+TEST_F(SingleInstanceE2ETest, SecondLaunchHandsOverAndTheFirstShowsItsPreferences) {
+    std::unique_ptr<testsupport::Xvfb> x;
+    if (!startX(x)) GTEST_SKIP() << x->error();
+    const auto home = dir_ / "config";
+    const std::uint16_t port = makeConfig(home);
+    const Environment env = environment(x->display(), home);
+
+    Launch first(env, dir_ / "first.log");
+    ASSERT_TRUE(isUp(first, port)) << first.output();
+    const std::string defaultsBefore = readFile(home / "mantleshade" / "defaults.json");
+    ASSERT_FALSE(preferencesShownOn(*x, 0ms));
+
+    Launch second(env, dir_ / "second.log");
+    EXPECT_EQ(second.exitCode(), 0) << second.output();
+    EXPECT_EQ(second.output(), kHandOverLine);
+    RecordProperty("second_launch_ms", std::to_string(second.milliseconds()));
+    EXPECT_TRUE(preferencesShownOn(*x)) << first.output();
+
+    EXPECT_TRUE(first.running()) << first.output();
+    EXPECT_FALSE(udpPortIsFree(port));
+    EXPECT_EQ(readFile(home / "mantleshade" / "defaults.json"), defaultsBefore);
+}
+
+TEST_F(SingleInstanceE2ETest, CopyKilledOutrightDoesNotBlockTheNext) {
+    std::unique_ptr<testsupport::Xvfb> x;
+    if (!startX(x)) GTEST_SKIP() << x->error();
+    const auto home = dir_ / "config";
+    const std::uint16_t port = makeConfig(home);
+    const Environment env = environment(x->display(), home);
+
+    auto first = std::make_unique<Launch>(env, dir_ / "first.log");
+    ASSERT_TRUE(isUp(*first, port)) << first->output();
+    first->kill();
+    ASSERT_TRUE(first->exitCode() == std::nullopt);  // ended by the signal
+    ASSERT_FALSE(first->running());
+    ASSERT_TRUE(waitFor([&] { return udpPortIsFree(port); }));
+
+    Launch next(env, dir_ / "next.log");
+    EXPECT_TRUE(isUp(next, port)) << next.output();
+    EXPECT_EQ(next.output().find("already running"), std::string::npos) << next.output();
+}
+
+TEST_F(SingleInstanceE2ETest, EachDisplayHasItsOwnCopy) {
+    std::unique_ptr<testsupport::Xvfb> a, b;
+    if (!startX(a)) GTEST_SKIP() << a->error();
+    if (!startX(b)) GTEST_SKIP() << b->error();
+    const std::uint16_t portA = makeConfig(dir_ / "a");
+    const std::uint16_t portB = makeConfig(dir_ / "b");
+
+    Launch onA(environment(a->display(), dir_ / "a"), dir_ / "a.log");
+    ASSERT_TRUE(isUp(onA, portA)) << onA.output();
+    Launch onB(environment(b->display(), dir_ / "b"), dir_ / "b.log");
+    EXPECT_TRUE(isUp(onB, portB)) << onB.output();
+    EXPECT_TRUE(onA.running());
+    b.reset();  // restores DISPLAY in the order the servers were made
+}
+
+TEST_F(SingleInstanceE2ETest, WithoutADisplayItSaysSoAndExits) {
+    Launch app({{"DISPLAY", std::nullopt},
+                {"WAYLAND_DISPLAY", std::nullopt},
+                {"QT_QPA_PLATFORM", std::nullopt},
+                {"XDG_CONFIG_HOME", (dir_ / "config").string()}},
+               dir_ / "out.log");
+    EXPECT_EQ(app.exitCode(), 1) << app.output();
+    EXPECT_EQ(app.output(),
+              "mantleshade: no display: DISPLAY and WAYLAND_DISPLAY are unset; start it inside a "
+              "desktop session\n");
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "config" / "mantleshade"));
+}
+
+}  // namespace
