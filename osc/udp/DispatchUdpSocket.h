@@ -270,6 +270,7 @@ class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket>
     void failCurrentSend(const foundation::Error& error);
     void endCurrentSend();
     void doSendTimeout();
+    void armDrainTimer();
     void setupSendTimer(std::int64_t nanoseconds);
     void writeEvent(bool ipv4);
     void suspendSend4Source();

@@ -26,6 +26,7 @@ void DispatchUdpSocket::closeAfterSending() {
         self->flags_ |= kCloseAfterSends;
         // Alive until drained, whoever else lets go; each packet is bounded by its time-out.
         self->drainKeepAlive_ = self;
+        self->armDrainTimer();
     });
 }
 

@@ -171,6 +171,7 @@ void DispatchUdpSocket::doPreSend() {
             // The lookup's answer calls back here; no write event is wanted meanwhile.
             if (flags_ & kSocket4Writable) suspendSend4Source();
             if (flags_ & kSocket6Writable) suspendSend6Source();
+            armDrainTimer();
             return;
         }
         if (packet->resolveError) {
@@ -324,6 +325,16 @@ void DispatchUdpSocket::setupSendTimer(std::int64_t nanoseconds) {
     sendTimer_->setEventHandler([this] { doSendTimeout(); });
     sendTimer_->scheduleAfter(std::chrono::nanoseconds(nanoseconds));
     sendTimer_->resume();
+}
+
+void DispatchUdpSocket::armDrainTimer() {
+    // While draining for a close, a lookup is timed too: a slow resolver must not hold the
+    // socket open for longer than the datagram's time-out.
+    auto* packet = dynamic_cast<DispatchUdpSendPacket*>(currentSend_.get());
+    if (!(flags_ & kCloseAfterSends) || !packet || !packet->resolveInProgress || sendTimer_) {
+        return;
+    }
+    if (auto nanos = sendTimeoutNanoseconds(packet->timeout)) setupSendTimer(*nanos);
 }
 
 void DispatchUdpSocket::doSendTimeout() {
