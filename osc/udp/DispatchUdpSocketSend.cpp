@@ -156,6 +156,11 @@ bool DispatchUdpSocket::isPeerAddress(const Data& address) const {
 
 void DispatchUdpSocket::doPreSend() {
     auto packet = std::static_pointer_cast<DispatchUdpSendPacket>(currentSend_);
+    // A lookup that failed before the packet's turn is its answer, connected or not.
+    if (packet->resolveError) {
+        failCurrentSend(*packet->resolveError);
+        return;
+    }
     if (flags_ & kSocketConnected) {
         // An explicit destination must be the peer's: the datagram would otherwise go where
         // the caller did not ask.
@@ -172,10 +177,6 @@ void DispatchUdpSocket::doPreSend() {
             if (flags_ & kSocket4Writable) suspendSend4Source();
             if (flags_ & kSocket6Writable) suspendSend6Source();
             armDrainTimer();
-            return;
-        }
-        if (packet->resolveError) {
-            failCurrentSend(*packet->resolveError);
             return;
         }
         std::vector<Data> candidates;

@@ -315,16 +315,6 @@ TEST_F(DispatchUdpSocketSend, ClosingAnswersEveryWaitingDatagram) {
     EXPECT_EQ(d->lastError().code, static_cast<int>(Code::closed));
 }
 
-TEST_F(DispatchUdpSocketSend, ReleasedRightAfterSendingTheDatagramStillGoes) {
-    for (int round = 0; round < 20; ++round) {
-        auto s = DispatchUdpSocket::create(delegate, delegateQueue);
-        s->sendData(bytes("r" + std::to_string(round)), "localhost", receiver.port(), 1.0, round);
-        s->closeAfterSending();
-        s.reset();
-        EXPECT_EQ(text(receiver.receive()), "r" + std::to_string(round));
-    }
-}
-
 TEST_F(DispatchUdpSocketSend, ConnectedSockets) {
     const bool six = hasIPv6Loopback();
     struct Case {

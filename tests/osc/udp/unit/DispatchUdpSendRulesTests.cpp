@@ -109,7 +109,6 @@ TEST(DispatchUdpDestination, SendTimeouts) {
 }
 
 TEST(DispatchUdpDestination, HostTextsThatNeedNoResolver) {
-    const std::string nul("127.0.0.1\0x", 11);
     struct Case {
         std::string host;
         bool plausible;
@@ -117,15 +116,11 @@ TEST(DispatchUdpDestination, HostTextsThatNeedNoResolver) {
     };
     const Case cases[] = {
         {"localhost", true, {address4("127.0.0.1", 7), address6("::1", 7)}},
-        {"loopback", true, {address4("127.0.0.1", 7), address6("::1", 7)}},
         {"127.0.0.1", true, {address4("127.0.0.1", 7)}},
         {"::1", true, {address6("::1", 7)}},
         {"example.org", true, {}},
-        {"my_host-2.lan", true, {}},
         {"", false, {}},
-        {nul, false, {}},
         {"[::1]", false, {}},
-        {"h:5000", false, {}},
         {"a b", false, {}},
         {std::string(253, 'a'), true, {}},
         {std::string(254, 'a'), false, {}},
