@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "osc/udp/OSCUDPServer.h"
+#include "tests/support/LoopbackNet.h"
 
 namespace {
 
@@ -47,11 +48,8 @@ std::vector<std::uint8_t> showMessage(std::int32_t n) {
 
 // Sends `count` messages to 127.0.0.1:port, `rate` per second (0: as fast as it can).
 void sendPaced(std::uint16_t port, int count, int rate) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    mstest::PlainSocket sender(AF_INET);
+    const auto to = mstest::loopbackAddress(AF_INET, port);
     const auto start = Clock::now();
     const auto interval =
         rate > 0 ? std::chrono::nanoseconds(1'000'000'000LL / rate) : std::chrono::nanoseconds(0);
@@ -62,10 +60,9 @@ void sendPaced(std::uint16_t port, int count, int rate) {
             }
         }
         const auto msg = showMessage(i);
-        ::sendto(fd, msg.data(), msg.size(), MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&to),
-                 sizeof to);
+        ::sendto(sender.fd(), msg.data(), msg.size(), MSG_NOSIGNAL,
+                 reinterpret_cast<const sockaddr*>(to.data()), static_cast<socklen_t>(to.size()));
     }
-    ::close(fd);
 }
 
 // What one receiver counted, written from its own thread.
@@ -115,13 +112,9 @@ void report(benchmark::State& state, int totalReceived, double totalSeconds) {
 }
 
 void BM_RawRecvfrom(benchmark::State& state) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    mstest::PlainSocket receiver(AF_INET);
+    receiver.bindLoopback();
+    const int fd = receiver.fd();
     timeval tv{0, 50'000};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     Tally tally;
@@ -134,10 +127,9 @@ void BM_RawRecvfrom(benchmark::State& state) {
     });
     int totalReceived = 0;
     double totalSeconds = 0;
-    for (auto _ : state) runBatch(state, ntohs(a.sin_port), tally, totalReceived, totalSeconds);
+    for (auto _ : state) runBatch(state, receiver.port(), tally, totalReceived, totalSeconds);
     stop = true;
     reader.join();
-    ::close(fd);
     report(state, totalReceived, totalSeconds);
 }
 

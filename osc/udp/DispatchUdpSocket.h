@@ -4,6 +4,7 @@
 
 #include <any>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "osc/core/Data.h"
+#include "osc/udp/DispatchUdpSendPacket.h"
 #include "osc/udp/DispatchUdpSocketDelegate.h"
 #include "osc/udp/SocketQueue.h"
 #include "platform/dispatch/Queue.h"
@@ -29,11 +31,30 @@ namespace rozuri {
 //
 // Addresses are whole socket addresses as bytes: a sockaddr_in (16 bytes) or a sockaddr_in6
 // (28 bytes); the family is read from sa_family.
+//
+// Sending: every datagram of one byte or more is answered once on the delegate queue, by
+// didSendDataWithTag or didNotSendDataWithTag, in the order handed over. A datagram that the
+// system refuses (too large, port 0, broadcast not enabled, unreachable, ...) fails alone and
+// the socket stays open; only a descriptor that is no socket any more closes it. Closing
+// reports every datagram still waiting as not sent with "Socket closed", before the close.
 class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket> {
   public:
     // Keeps or drops a received datagram; may set the context handed on with it.
     using ReceiveFilter =
         std::function<bool(const Data& data, const Data& address, std::any* filterContext)>;
+    // Sends (true) or drops a datagram; a dropped one counts as sent.
+    using SendFilter = std::function<bool(const Data& data, const Data& address, std::int64_t tag)>;
+
+    // What the destination choice needs to know of a socket. A family is unusable when it has
+    // no open socket, or when bind, connect or a multicast join left it inactive.
+    struct DestinationRules {
+        bool ipv4Disabled = false;
+        bool ipv6Disabled = false;
+        bool ipv4Unusable = false;
+        bool ipv6Unusable = false;
+        bool preferIPv4 = false;
+        bool preferIPv6 = false;
+    };
 
     static std::shared_ptr<DispatchUdpSocket> create();
     static std::shared_ptr<DispatchUdpSocket> create(std::shared_ptr<dispatch::Queue> socketQueue);
@@ -116,8 +137,44 @@ class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket>
     void setReceiveFilter(ReceiveFilter filter, std::shared_ptr<dispatch::Queue> filterQueue,
                           bool isAsynchronous = true);
 
+    // Sending; all return at once (the work is queued on the socket queue). `timeout` in
+    // seconds covers only the wait for a socket that would block; negative, NaN or +inf mean
+    // none. Without a destination the datagram goes to the connected peer.
+    void sendData(Data data, std::int64_t tag);
+    void sendData(Data data, double timeout, std::int64_t tag);
+    // "localhost", "loopback" and numeric hosts need no lookup; names are looked up on a global
+    // queue. A connected socket refuses a host.
+    void sendData(Data data, const std::string& host, std::uint16_t port, double timeout,
+                  std::int64_t tag);
+    // A connected socket takes only its peer's address.
+    void sendData(Data data, const Data& address, double timeout, std::int64_t tag);
+    void setSendFilter(SendFilter filter, std::shared_ptr<dispatch::Queue> filterQueue,
+                       bool isAsynchronous = true);
+
+    // Connecting: the outcome reaches the delegate as didConnectToAddress or didNotConnect,
+    // once the request's turn in the send queue comes. A connected socket keeps the one
+    // descriptor of its peer's family.
+    bool connectToHost(const std::string& host, std::uint16_t port,
+                       foundation::Error* error = nullptr);
+    bool connectToAddress(const Data& address, foundation::Error* error = nullptr);
+
+    // Multicast, on a bound socket; groups and interfaces are numeric addresses (interfaces
+    // also by name). A join keeps only the group's family open.
+    bool joinMulticastGroup(const std::string& group, foundation::Error* error = nullptr);
+    bool joinMulticastGroup(const std::string& group, const std::optional<std::string>& interface,
+                            foundation::Error* error = nullptr);
+    bool leaveMulticastGroup(const std::string& group, foundation::Error* error = nullptr);
+    bool leaveMulticastGroup(const std::string& group, const std::optional<std::string>& interface,
+                             foundation::Error* error = nullptr);
+    bool sendIPv4MulticastOnInterface(const std::string& interface,
+                                      foundation::Error* error = nullptr);
+    bool sendIPv6MulticastOnInterface(const std::string& interface,
+                                      foundation::Error* error = nullptr);
+
     // Closing: the descriptors are closed (and the port free) when close() returns.
     void close();
+    // Closes once every datagram handed over has been answered; the socket keeps itself alive
+    // until then, so its owner may release it at once.
     void closeAfterSending();
 
     // Queries; none or 0 when the thing does not exist.
@@ -162,6 +219,12 @@ class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket>
     static bool isIPv4Address(const Data& address);
     static bool isIPv6Address(const Data& address);
 
+    // Chooses the destination among `addresses` (IPv4 and IPv6 socket addresses; others are
+    // skipped): usable families only, then the preferred family, else the first in the list.
+    // Answers AF_INET or AF_INET6 with `address` set, or 0 with `error` set.
+    static int chooseDestination(const std::vector<Data>& addresses, const DestinationRules& rules,
+                                 Data* address, foundation::Error* error);
+
     // Interface description to addresses with `port` (none when not found).
     static void convertInterfaceDescription(const std::optional<std::string>& interface,
                                             std::uint16_t port, std::optional<Data>* address4,
@@ -186,6 +249,8 @@ class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket>
     int createSocket(int family, foundation::Error* error);
     void setupReceiveSource4();
     void setupReceiveSource6();
+    void setupSendSource4();
+    void setupSendSource6();
     bool bindAddresses(const std::optional<Data>& address4, const std::optional<Data>& address6,
                        bool ipv6Optional, bool createdHere, foundation::Error* error);
     void doReceive();
@@ -199,6 +264,31 @@ class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket>
     void suspendReceive6Source();
     void resumeReceive4Source();
     void resumeReceive6Source();
+    void queueSend(std::shared_ptr<DispatchUdpSendPacket> packet);
+    void maybeDequeueSend();
+    void doPreSend();
+    void doSend();
+    void sendFilterAnswered(const std::shared_ptr<DispatchUdpSendPacket>& packet, bool send);
+    void failCurrentSend(const foundation::Error& error);
+    void endCurrentSend();
+    void doSendTimeout();
+    void armDrainTimer();
+    void setupSendTimer(std::int64_t nanoseconds);
+    void writeEvent(bool ipv4);
+    void suspendSend4Source();
+    void suspendSend6Source();
+    void resumeSend4Source();
+    void resumeSend6Source();
+    DestinationRules destinationRules() const;
+    bool isPeerAddress(const Data& address) const;
+    bool preConnect(foundation::Error* error) const;
+    bool preJoin(foundation::Error* error) const;
+    bool queueConnect(std::shared_ptr<DispatchUdpSpecialPacket> packet, foundation::Error* error);
+    void maybeConnect();
+    bool connectWithAddress(const Data& address, int family, foundation::Error* error);
+    bool performMulticastRequest(bool join, const std::string& group,
+                                 const std::optional<std::string>& interface,
+                                 foundation::Error* error);
     void closeWithError(const std::optional<foundation::Error>& error);
     void closeSockets();
     void closeSocket4();
@@ -208,6 +298,10 @@ class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket>
     void maybeUpdateCachedConnectedAddressInfo() const;
     void notifyDidReceiveData(Data&& data, Data&& address, std::any&& context);
     void notifyDidCloseWithError(const std::optional<foundation::Error>& error);
+    void notifyDidSendDataWithTag(std::int64_t tag);
+    void notifyDidNotSendDataWithTag(std::int64_t tag, foundation::Error error);
+    void notifyDidConnectToAddress(Data address);
+    void notifyDidNotConnect(foundation::Error error);
 
     std::weak_ptr<DispatchUdpSocketDelegate> delegate_;
     std::shared_ptr<dispatch::Queue> delegateQueue_;
@@ -215,6 +309,9 @@ class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket>
     ReceiveFilter receiveFilterBlock_;
     std::shared_ptr<dispatch::Queue> receiveFilterQueue_;
     bool receiveFilterAsync_ = false;
+    SendFilter sendFilterBlock_;
+    std::shared_ptr<dispatch::Queue> sendFilterQueue_;
+    bool sendFilterAsync_ = false;
 
     std::uint32_t flags_ = 0;
     std::uint16_t config_ = 0;
@@ -227,6 +324,13 @@ class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket>
     net::SocketQueue socketQueue_;
     std::shared_ptr<dispatch::Source> receive4Source_;
     std::shared_ptr<dispatch::Source> receive6Source_;
+    std::shared_ptr<dispatch::Source> send4Source_;
+    std::shared_ptr<dispatch::Source> send6Source_;
+    std::shared_ptr<dispatch::Source> sendTimer_;
+    std::shared_ptr<DispatchUdpQueuedPacket> currentSend_;
+    std::deque<std::shared_ptr<DispatchUdpQueuedPacket>> sendQueue_;
+    // Held while closeAfterSending waits for the send queue to drain.
+    std::shared_ptr<DispatchUdpSocket> drainKeepAlive_;
 
     std::uint64_t socket4FDBytesAvailable_ = 0;
     std::uint64_t socket6FDBytesAvailable_ = 0;
@@ -247,6 +351,8 @@ class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket>
     // as one block, in order, before anything else the turn posts.
     bool gatherReceives_ = false;
     std::vector<dispatch::Work> gatheredReceives_;
+    // maybeDequeueSend is taking packets off the send queue.
+    bool dequeueing_ = false;
 
     // Filled lazily by the (const) queries, on the socket queue.
     mutable std::optional<Data> cachedLocalAddress4_;

@@ -71,6 +71,18 @@ int DispatchUdpSocket::createSocket(int family, foundation::Error* error) {
     };
     // No SO_REUSEADDR: on Linux it would let another socket take a UDP port in use, so a busy
     // port would never be reported.
+    // Linux delivers to a socket on port P the groups that any other socket joined on P, unless
+    // this is off: only this socket's own joins count.
+    const int off = 0;
+    if (family == AF_INET &&
+        ::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off) != 0) {
+        return fail(kSetsockoptReason);
+    }
+    if (family == AF_INET6 &&
+        ::setsockopt(fd, IPPROTO_IPV6, IPV6_MULTICAST_ALL, &off, sizeof off) != 0 &&
+        errno != ENOPROTOOPT) {
+        return fail(kSetsockoptReason);
+    }
     const std::int32_t bufferSize = maxSendSize_;
     if (::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bufferSize, sizeof bufferSize) != 0) {
         return fail("Error setting send buffer size (setsockopt)");
@@ -125,8 +137,14 @@ bool DispatchUdpSocket::createSocket4(bool useIPv4, bool useIPv6, bool ipv6Optio
             ipv6Unavailable_ = true;
         }
     }
-    if (socket4FD_ != -1) setupReceiveSource4();
-    if (socket6FD_ != -1) setupReceiveSource6();
+    if (socket4FD_ != -1) {
+        setupReceiveSource4();
+        setupSendSource4();
+    }
+    if (socket6FD_ != -1) {
+        setupReceiveSource6();
+        setupSendSource6();
+    }
     flags_ |= kSocketsCreated;
     return true;
 }
@@ -237,8 +255,16 @@ bool DispatchUdpSocket::bindAddresses(const std::optional<Data>& address4,
             }
         }
         flags_ |= kSocketBound;
-        if (!address4) flags_ |= kIPv4Inactive;
-        if (!use6) flags_ |= kIPv6Inactive;
+        // A socket of the family left out (made earlier by an option call) would send from a
+        // port nobody bound: it goes.
+        if (!address4) {
+            closeSocket4();
+            flags_ |= kIPv4Inactive;
+        }
+        if (!use6) {
+            closeSocket6();
+            flags_ |= kIPv6Inactive;
+        }
         return true;
     }
 }

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <utility>
+#include <vector>
 
 #include "osc/udp/DispatchUdpSocketInternal.h"
 
@@ -17,20 +18,44 @@ void DispatchUdpSocket::close() {
 }
 
 void DispatchUdpSocket::closeAfterSending() {
-    // Nothing is ever queued for sending here, so the queue is always drained.
-    asyncOnSocketQueue([this] { closeWithError(std::nullopt); });
+    socketQueue_.async([self = shared_from_this()] {
+        if (!self->currentSend_ && self->sendQueue_.empty()) {
+            self->closeWithError(std::nullopt);
+            return;
+        }
+        self->flags_ |= kCloseAfterSends;
+        // Alive until drained, whoever else lets go; each packet is bounded by its time-out.
+        self->drainKeepAlive_ = self;
+        self->armDrainTimer();
+    });
 }
 
 void DispatchUdpSocket::closeWithError(const std::optional<foundation::Error>& error) {
     if (!isOnSocketQueue()) assertionFailure("Must be dispatched on socketQueue", __LINE__);
     // Datagrams read before the close reach the delegate before the close does.
     flushReceives();
+    auto keepAlive = std::move(drainKeepAlive_);
+    std::vector<std::shared_ptr<DispatchUdpQueuedPacket>> discarded;
+    if (currentSend_) discarded.push_back(currentSend_);
+    endCurrentSend();
+    for (auto& packet : sendQueue_) discarded.push_back(std::move(packet));
+    sendQueue_.clear();
     const bool hadSockets = (flags_ & kSocketsCreated) != 0;
     closeSockets();
     flags_ = 0;
     pendingFilterOperations_ = 0;
     ++openGeneration_;
+    // Every packet handed over gets its answer, in order, before the close.
+    for (const auto& packet : discarded) {
+        if (auto* send = dynamic_cast<DispatchUdpSendPacket*>(packet.get())) {
+            notifyDidNotSendDataWithTag(send->tag, socketClosedError());
+        } else {
+            notifyDidNotConnect(socketClosedError());
+        }
+    }
     if (hadSockets) notifyDidCloseWithError(error);
+    // Let go outside this call: the socket may be destroyed with it.
+    if (keepAlive) socketQueue_.queue()->async([keepAlive = std::move(keepAlive)] {});
 }
 
 void DispatchUdpSocket::closeSockets() {
@@ -47,13 +72,18 @@ void DispatchUdpSocket::closeSocket4() {
         resumeReceive4Source();
         receive4Source_.reset();
     }
+    if (send4Source_) {
+        send4Source_->cancel();
+        resumeSend4Source();
+        send4Source_.reset();
+    }
     // cancel() has stopped monitoring, so the descriptor can go now: the port is free when
     // close returns.
     ::close(socket4FD_);
     socket4FD_ = -1;
     socket4FDBytesAvailable_ = 0;
     readAhead4_->clear();
-    flags_ &= ~(kSocket4Writable | kReceive4SourceSuspended);
+    flags_ &= ~(kSocket4Writable | kReceive4SourceSuspended | kSend4SourceSuspended);
     cachedLocalAddress4_.reset();
     cachedLocalHost4_.reset();
     cachedLocalPort4_ = 0;
@@ -66,11 +96,16 @@ void DispatchUdpSocket::closeSocket6() {
         resumeReceive6Source();
         receive6Source_.reset();
     }
+    if (send6Source_) {
+        send6Source_->cancel();
+        resumeSend6Source();
+        send6Source_.reset();
+    }
     ::close(socket6FD_);
     socket6FD_ = -1;
     socket6FDBytesAvailable_ = 0;
     readAhead6_->clear();
-    flags_ &= ~(kSocket6Writable | kReceive6SourceSuspended);
+    flags_ &= ~(kSocket6Writable | kReceive6SourceSuspended | kSend6SourceSuspended);
     cachedLocalAddress6_.reset();
     cachedLocalHost6_.reset();
     cachedLocalPort6_ = 0;

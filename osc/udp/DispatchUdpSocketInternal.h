@@ -22,10 +22,13 @@ inline constexpr std::uint32_t kReceivingOnce = 0x10;
 inline constexpr std::uint32_t kReceivingContinuously = 0x20;
 inline constexpr std::uint32_t kIPv4Inactive = 0x40;
 inline constexpr std::uint32_t kIPv6Inactive = 0x80;
+inline constexpr std::uint32_t kSend4SourceSuspended = 0x100;
+inline constexpr std::uint32_t kSend6SourceSuspended = 0x200;
 inline constexpr std::uint32_t kReceive4SourceSuspended = 0x400;
 inline constexpr std::uint32_t kReceive6SourceSuspended = 0x800;
 inline constexpr std::uint32_t kSocket4Writable = 0x1000;
 inline constexpr std::uint32_t kSocket6Writable = 0x2000;
+inline constexpr std::uint32_t kCloseAfterSends = 0x8000;
 inline constexpr std::uint32_t kIPv4Turn = 0x10000;
 
 // config_
@@ -46,6 +49,9 @@ inline constexpr const char* kUnknownInterface =
     "Unknown interface. Specify valid interface by name (e.g. \"en1\") or IP address.";
 inline constexpr const char* kBindReason = "Error in bind() function";
 inline constexpr const char* kSetsockoptReason = "Error in setsockopt() function";
+inline constexpr const char* kNilHost =
+    "The host param is nil. Should be domain name or IP address string.";
+inline constexpr const char* kInvalidAddress = "A valid IPv4 or IPv6 address was not given";
 
 inline void assertionFailure(const char* text, int line) {
     foundation::assertionFailure(text, "DispatchUdpSocket", line);

@@ -2,9 +2,11 @@
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
+#include <netdb.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -165,6 +167,98 @@ int createSocket(int family, int type, foundation::Error* error) {
 bool isFamilyUnavailable(const foundation::Error& error) {
     return error.domain == foundation::Error::kPOSIXDomain &&
            (error.code == EAFNOSUPPORT || error.code == EPROTONOSUPPORT);
+}
+
+namespace {
+
+// The longest DNS name in its text form.
+constexpr std::size_t kLongestHostName = 253;
+
+bool isNumericIPv6(const std::string& host) {
+    const std::string address = host.substr(0, host.find('%'));
+    in6_addr a{};
+    return ::inet_pton(AF_INET6, address.c_str(), &a) == 1;
+}
+
+}  // namespace
+
+bool isPlausibleHostName(const std::string& host) {
+    if (host.empty() || host.size() > kLongestHostName) return false;
+    if (host.find(':') != std::string::npos) {
+        return host.find('\0') == std::string::npos && isNumericIPv6(host);
+    }
+    for (const char c : host) {
+        const auto u = static_cast<unsigned char>(c);
+        if (!(std::isalnum(u) || c == '-' || c == '.' || c == '_')) return false;
+    }
+    return true;
+}
+
+std::optional<std::vector<Data>> numericHostAddresses(const std::string& host, std::uint16_t port) {
+    if (host == "localhost" || host == "loopback") {
+        in_addr lo4{};
+        lo4.s_addr = htonl(INADDR_LOOPBACK);
+        return std::vector<Data>{makeAddress4(lo4, port), makeAddress6(in6addr_loopback, port)};
+    }
+    if (host.find('\0') != std::string::npos) return std::nullopt;
+    in_addr a4{};
+    if (::inet_pton(AF_INET, host.c_str(), &a4) == 1) {
+        return std::vector<Data>{makeAddress4(a4, port)};
+    }
+    in6_addr a6{};
+    if (::inet_pton(AF_INET6, host.c_str(), &a6) == 1) {
+        return std::vector<Data>{makeAddress6(a6, port)};
+    }
+    if (host.find('%') == std::string::npos || !isNumericIPv6(host)) return std::nullopt;
+    // A scoped IPv6 address ("fe80::1%eth0"): the resolver reads the scope without a lookup.
+    addrinfo hints{};
+    hints.ai_flags = AI_NUMERICHOST;
+    hints.ai_family = AF_INET6;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* list = nullptr;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &list) != 0) return std::nullopt;
+    std::vector<Data> out;
+    for (addrinfo* ai = list; ai; ai = ai->ai_next) {
+        if (ai->ai_family != AF_INET6 || ai->ai_addrlen < sizeof(sockaddr_in6)) continue;
+        out.push_back(bytesOf(ai->ai_addr, sizeof(sockaddr_in6)));
+        setPort(out.back(), port);
+    }
+    ::freeaddrinfo(list);
+    if (out.empty()) return std::nullopt;
+    return out;
+}
+
+std::vector<Data> resolveHost(const std::string& host, std::uint16_t port, int socketType,
+                              foundation::Error* error) {
+    if (auto numeric = numericHostAddresses(host, port)) return std::move(*numeric);
+    if (!isPlausibleHostName(host)) {
+        foundation::setError(error, foundation::Error::gai(EAI_NONAME));
+        return {};
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = socketType;
+    addrinfo* list = nullptr;
+    const std::string service = std::to_string(port);
+    const int code = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
+    if (code != 0) {
+        foundation::setError(error, foundation::Error::gai(code));
+        return {};
+    }
+    std::vector<Data> out;
+    for (addrinfo* ai = list; ai; ai = ai->ai_next) {
+        if (ai->ai_family == AF_INET6 && ai->ai_addrlen >= sizeof(sockaddr_in6)) {
+            out.push_back(bytesOf(ai->ai_addr, sizeof(sockaddr_in6)));
+        } else if (ai->ai_family == AF_INET && ai->ai_addrlen >= sizeof(sockaddr_in)) {
+            out.push_back(bytesOf(ai->ai_addr, sizeof(sockaddr_in)));
+        } else {
+            continue;
+        }
+        setPort(out.back(), port);
+    }
+    ::freeaddrinfo(list);
+    if (out.empty()) foundation::setError(error, foundation::Error::gai(EAI_FAIL));
+    return out;
 }
 
 }  // namespace rozuri::net

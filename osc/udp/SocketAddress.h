@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "osc/core/Data.h"
 #include "platform/foundation/Error.h"
@@ -44,5 +45,19 @@ void interfaceAddresses(const std::optional<std::string>& interface, std::uint16
 int createSocket(int family, int type, foundation::Error* error);
 // The error of a socket() call that failed because this host has no IPv6.
 bool isFamilyUnavailable(const foundation::Error& error);
+
+// Host lookup. A text that cannot name a host at all (empty, an embedded NUL, longer than a DNS
+// name, characters outside letters, digits, '-', '.', '_', or ':' outside a numeric IPv6
+// address, e.g. "[::1]" or "h:5000") is refused before any lookup, so that it never reaches a
+// resolver (c_str() would cut a name at its NUL).
+bool isPlausibleHostName(const std::string& host);
+// "localhost"/"loopback" (127.0.0.1, then ::1) and numeric addresses, answered without a
+// resolver; none when the host needs one.
+std::optional<std::vector<Data>> numericHostAddresses(const std::string& host, std::uint16_t port);
+// Looks `host` up for `socketType` (blocking: run it off the socket queue). The IPv4 and IPv6
+// results in resolver order with `port` set; on failure none and a resolver-domain error
+// (EAI_NONAME for a refused text, EAI_FAIL when no IPv4 or IPv6 address came back).
+std::vector<Data> resolveHost(const std::string& host, std::uint16_t port, int socketType,
+                              foundation::Error* error);
 
 }  // namespace rozuri::net

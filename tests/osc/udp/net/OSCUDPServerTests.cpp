@@ -4,6 +4,7 @@
 #include <random>
 
 #include "NetTestSupport.h"
+#include "OscInbox.h"
 #include "OscTestBytes.h"
 #include "osc/core/OSCCoreValueTypes.h"
 #include "osc/udp/DispatchUdpSocketError.h"
@@ -17,41 +18,6 @@ using rozuri::OSCSocketError;
 using rozuri::OSCTimeTag;
 using rozuri::OSCTimeTagMode;
 using rozuri::OSCUDPServer;
-
-struct Received {
-    std::string address;
-    std::vector<rozuri::AnyOSCValue> values;
-    OSCTimeTag timeTag;
-    std::string host;
-    std::uint16_t port;
-};
-
-// Collects what a server's handler is given.
-struct Inbox {
-    std::mutex mutex;
-    std::condition_variable cv;
-    std::vector<Received> messages;
-
-    rozuri::OSCReceiveHandler handler() {
-        return [this](const OSCMessage& m, const OSCTimeTag& t, const std::string& host,
-                      std::uint16_t port) {
-            Received r{m.addressPattern().rawAddress(), m.values(), t, host, port};
-            std::lock_guard lock(mutex);
-            messages.push_back(std::move(r));
-            cv.notify_all();
-        };
-    }
-    bool waitFor(std::size_t n, std::chrono::milliseconds timeout = kWait) {
-        return udptest::waitFor(
-            mutex, cv, [&] { return messages.size() >= n; }, timeout);
-    }
-    std::vector<std::string> addresses() {
-        std::lock_guard lock(mutex);
-        std::vector<std::string> out;
-        for (const auto& m : messages) out.push_back(m.address);
-        return out;
-    }
-};
 
 struct OSCUDPServerNet : ::testing::Test {
     Inbox inbox;

@@ -8,29 +8,15 @@
 
 #include "osc/udp/DispatchUdpSocket.h"
 #include "osc/udp/DispatchUdpSocketError.h"
+#include "tests/support/LoopbackNet.h"
 
 namespace {
 
 using rozuri::Data;
 using rozuri::DispatchUdpSocket;
 
-Data address4(const char* host, std::uint16_t port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    inet_pton(AF_INET, host, &a.sin_addr);
-    const auto* p = reinterpret_cast<const std::uint8_t*>(&a);
-    return Data(p, p + sizeof a);
-}
-
-Data address6(const char* host, std::uint16_t port) {
-    sockaddr_in6 a{};
-    a.sin6_family = AF_INET6;
-    a.sin6_port = htons(port);
-    inet_pton(AF_INET6, host, &a.sin6_addr);
-    const auto* p = reinterpret_cast<const std::uint8_t*>(&a);
-    return Data(p, p + sizeof a);
-}
+using mstest::address4;
+using mstest::address6;
 
 TEST(DispatchUdpSocketAddress, ReadsHostPortAndFamily) {
     struct Case {

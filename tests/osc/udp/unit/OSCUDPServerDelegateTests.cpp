@@ -1,6 +1,4 @@
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 
 #include <string>
 #include <vector>
@@ -8,6 +6,7 @@
 #include "OscTestBytes.h"
 #include "osc/udp/OSCHandlerProtocol.h"
 #include "osc/udp/OSCUDPServerDelegate.h"
+#include "tests/support/LoopbackNet.h"
 
 namespace {
 
@@ -43,14 +42,7 @@ class Receiver : public rozuri::OSCHandlerProtocol {
     rozuri::OSCReceiveHandler handler_;
 };
 
-Data ipv4(const char* host, std::uint16_t port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    inet_pton(AF_INET, host, &a.sin_addr);
-    const auto* p = reinterpret_cast<const std::uint8_t*>(&a);
-    return Data(p, p + sizeof a);
-}
+const auto ipv4 = mstest::address4;
 
 TEST(OSCUDPServerDelegate, DecodesDatagramsAndNamesTheSender) {
     struct Case {

@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+
+#include <cmath>
+#include <limits>
+
+#include "osc/udp/DispatchUdpSendPacket.h"
+#include "osc/udp/DispatchUdpSocket.h"
+#include "osc/udp/SocketAddress.h"
+#include "tests/support/LoopbackNet.h"
+
+namespace {
+
+using rozuri::Data;
+using rozuri::DispatchUdpSocket;
+using Rules = DispatchUdpSocket::DestinationRules;
+using mstest::address4;
+using mstest::address6;
+
+TEST(DispatchUdpDestination, ChoosesAUsableFamily) {
+    const Data v4 = address4("10.0.0.1", 9);
+    const Data v6 = address6("fe80::1", 9);
+    Data longer4 = v4;
+    longer4.resize(40, 7);
+    const std::string disabled4 =
+        "IPv4 has been disabled and DNS lookup found no IPv6 address(es).";
+    const std::string disabled6 =
+        "IPv6 has been disabled and DNS lookup found no IPv4 address(es).";
+    const std::string inactive4 =
+        "IPv4 has been deactivated due to bind/connect, and DNS lookup found no IPv6 address(es).";
+    const std::string inactive6 =
+        "IPv6 has been deactivated due to bind/connect, and DNS lookup found no IPv4 address(es).";
+    struct Case {
+        const char* name;
+        std::vector<Data> addresses;
+        Rules rules;
+        int family;  // 0: refused with `text`
+        std::string text;
+    };
+    const Case cases[] = {
+        {"first family wins", {v6, v4}, {}, AF_INET6, ""},
+        {"first family wins (IPv4)", {v4, v6}, {}, AF_INET, ""},
+        {"preferred IPv4", {v6, v4}, {.preferIPv4 = true}, AF_INET, ""},
+        {"preferred IPv6", {v4, v6}, {.preferIPv6 = true}, AF_INET6, ""},
+        {"preference without that family", {v4}, {.preferIPv6 = true}, AF_INET, ""},
+        {"IPv6 first but no IPv6 socket", {v6, v4}, {.ipv6Unusable = true}, AF_INET, ""},
+        {"IPv6 preferred but inactive",
+         {v4, v6},
+         {.ipv6Unusable = true, .preferIPv6 = true},
+         AF_INET,
+         ""},
+        {"IPv4 disabled, IPv6 kept", {v4, v6}, {.ipv4Disabled = true}, AF_INET6, ""},
+        {"only IPv4, disabled", {v4}, {.ipv4Disabled = true}, 0, disabled4},
+        {"only IPv6, disabled", {v6}, {.ipv6Disabled = true}, 0, disabled6},
+        {"only IPv4, no socket", {v4}, {.ipv4Unusable = true}, 0, inactive4},
+        {"only IPv6, no socket", {v6}, {.ipv6Unusable = true}, 0, inactive6},
+        {"only IPv6, disabled IPv4 irrelevant",
+         {v6},
+         {.ipv4Disabled = true, .ipv6Unusable = true},
+         0,
+         inactive6},
+        {"no valid address",
+         {Data(), Data(16, 0)},
+         {},
+         0,
+         "A valid IPv4 or IPv6 address was not given"},
+        {"invalid ones skipped", {Data(3, 1), v4}, {}, AF_INET, ""},
+        {"trailing bytes cut", {longer4}, {}, AF_INET, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Data chosen;
+        foundation::Error error;
+        const int family =
+            DispatchUdpSocket::chooseDestination(c.addresses, c.rules, &chosen, &error);
+        EXPECT_EQ(family, c.family);
+        if (family) {
+            EXPECT_EQ(chosen, family == AF_INET ? v4 : v6);
+        } else {
+            EXPECT_EQ(error.localizedDescription(), c.text);
+        }
+    }
+}
+
+TEST(DispatchUdpDestination, SendTimeouts) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const auto capped = std::numeric_limits<std::int64_t>::max() / 2;
+    struct Case {
+        double seconds;
+        std::optional<std::int64_t> nanos;
+    };
+    const Case cases[] = {
+        {1.0, 1'000'000'000},
+        {0.0, 0},
+        {0.25e-6, 250},
+        {-1.0, std::nullopt},
+        {-0.0, 0},
+        {inf, std::nullopt},
+        {-inf, std::nullopt},
+        {std::nan(""), std::nullopt},
+        {1e300, capped},
+        {1e10, capped},
+        {1e9, 1'000'000'000'000'000'000LL},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.seconds);
+        EXPECT_EQ(rozuri::sendTimeoutNanoseconds(c.seconds), c.nanos);
+    }
+}
+
+TEST(DispatchUdpDestination, HostTextsThatNeedNoResolver) {
+    struct Case {
+        std::string host;
+        bool plausible;
+        std::vector<Data> numeric;  // empty: a lookup would be needed (or the text is refused)
+    };
+    const Case cases[] = {
+        {"localhost", true, {address4("127.0.0.1", 7), address6("::1", 7)}},
+        {"127.0.0.1", true, {address4("127.0.0.1", 7)}},
+        {"::1", true, {address6("::1", 7)}},
+        {"example.org", true, {}},
+        {"", false, {}},
+        {"[::1]", false, {}},
+        {"a b", false, {}},
+        {std::string(253, 'a'), true, {}},
+        {std::string(254, 'a'), false, {}},
+        {"Localhost.", true, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.host.substr(0, 20));
+        EXPECT_EQ(rozuri::net::isPlausibleHostName(c.host), c.plausible);
+        const auto numeric = rozuri::net::numericHostAddresses(c.host, 7);
+        EXPECT_EQ(numeric.value_or(std::vector<Data>{}), c.numeric);
+    }
+}
+
+}  // namespace
