@@ -8,9 +8,9 @@
 // type (roundedUp(INT64_MAX, 10), roundedDown(INT8_MIN + 1, 10)). A signed type's minimum is a
 // valid x: the work starts from x % m and never negates x.
 
-#include "osc/masks/BinaryInteger.h"
-
 #include <type_traits>
+
+#include "osc/masks/BinaryInteger.h"
 
 namespace rozuri::numeric {
 
