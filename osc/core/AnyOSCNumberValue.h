@@ -81,6 +81,15 @@ class AnyOSCNumberValue {
     std::string description() const { return base.description(); }
 };
 
+// Requestable from a value mask, yet no OSC value: without a tag or coders it cannot enter a value
+// list.
+template <>
+struct OSCValueTraits<AnyOSCNumberValue> {
+    static constexpr std::string_view name = "AnyOSCNumberValue";
+    static OSCValueToken oscValueToken() { return AnyOSCNumberValue::oscValueToken(); }
+};
+static_assert(OSCValueMaskable<AnyOSCNumberValue> && !OSCValue<AnyOSCNumberValue>);
+
 }  // namespace rozuri
 
 template <>
