@@ -1,5 +1,7 @@
 #include "platform/updater/SPUUpdater.h"
 
+#include <cmath>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -287,7 +289,9 @@ void SPUUpdater::loadSettings() {
     const QUrl feed(settings.value(kFeedKey).toString(), QUrl::StrictMode);
     if (feed.isValid() && !feed.isRelative()) feedURL_ = feed;
     const QJsonValue last = settings.value(kLastCheckKey);
-    if (last.isDouble()) {
+    // A hand-edited time outside what a date can hold is ignored rather than converted.
+    constexpr double kLatestSeconds = 253402300799.0;  // 9999-12-31T23:59:59Z
+    if (last.isDouble() && std::fabs(last.toDouble()) <= kLatestSeconds) {
         lastCheck_ = QDateTime::fromSecsSinceEpoch(static_cast<qint64>(last.toDouble()), Qt::UTC);
     }
 }

@@ -175,6 +175,19 @@ TEST_F(UpdaterTest, CorruptSettingsAreKeptAside) {
     EXPECT_EQ(kept.readAll(), "{ not json");
 }
 
+// A hand-edited check time beyond any date is ignored, not converted (undefined behaviour).
+TEST_F(UpdaterTest, LastCheckTimesOutsideTheCalendarAreIgnored) {
+    for (double seconds : {1e300, -1e300, 1.7e308}) {
+        writeSettings(QJsonDocument(QJsonObject{{"lastCheckTime", seconds}}).toJson());
+        SPUUpdater u(configuration(), &delegate_);
+        EXPECT_FALSE(u.lastUpdateCheckDate().has_value()) << seconds;
+    }
+    writeSettings(QJsonDocument(QJsonObject{{"lastCheckTime", 1e9}}).toJson());
+    SPUUpdater u(configuration(), &delegate_);
+    ASSERT_TRUE(u.lastUpdateCheckDate().has_value());
+    EXPECT_EQ(u.lastUpdateCheckDate()->toSecsSinceEpoch(), 1000000000);
+}
+
 TEST_F(UpdaterTest, CanCheckFollowsStartAndChecks) {
     SPUUpdater u(configuration(), &delegate_);
     std::vector<bool> seen;
