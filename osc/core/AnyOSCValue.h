@@ -130,8 +130,12 @@ class AnyOSCValue {
         if (!is<T>()) return nullptr;
         return static_cast<const T*>(rawValue());
     }
+    // T's traits must be visible here (for the core types: include OSCCoreValueTypes.h).
     template <class T>
     bool is() const noexcept {
+        static_assert(OSCValueTraitsVisible<T>,
+                      "AnyOSCValue::is<T>/get_if<T>/get<T>: OSCValueTraits<T> is not declared "
+                      "here; include the header of T's value type");
         if constexpr (OSCValue<T>) {
             return descriptor_ == &oscValueDescriptor<T>() || *descriptor_->type == typeid(T);
         } else {

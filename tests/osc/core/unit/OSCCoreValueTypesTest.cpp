@@ -7,6 +7,7 @@
 #include "osc/core/OSCDecodeError.h"
 #include "osc/core/OSCInterpolatedValue.h"
 #include "osc/core/OSCMessageEncoder.h"
+#include "osc/core/OSCStringAltValue.h"
 #include "osc/core/OSCValueDecoder.h"
 
 using namespace rozuri;
@@ -62,7 +63,11 @@ TEST(OSCCoreValueTypesTest, PayloadVectors) {
         {std::string("abc"), "s", {'a', 'b', 'c', 0}},
         {std::string("abcd"), "s", {'a', 'b', 'c', 'd', 0, 0, 0, 0}},
         {std::string(""), "s", {0, 0, 0, 0}},
-        {std::string("a\tb"), "s", {'a', '?', 'b', 0}},
+        {std::string("a\tb"), "s", {'a', '\t', 'b', 0}},
+        {std::string("\r\n\x7F"), "s", {'\r', '\n', 0x7F, 0}},
+        {std::string("a\0b", 3), "s", {'a', '?', 'b', 0}},
+        {std::string("\xC3\xA9\n\x01"), "s", {'e', '\n', 0x01, 0}},
+        {OSCStringAltValue("a\tb"), "S", {'a', '\t', 'b', 0}},
         {std::string("caf\xC3\xA9"), "s", {'c', 'a', 'f', 'e', 0, 0, 0, 0}},
         {Data{1, 2, 3}, "b", {0, 0, 0, 3, 1, 2, 3, 0}},
         {Data{1, 2, 3, 4}, "b", {0, 0, 0, 4, 1, 2, 3, 4}},
