@@ -4,6 +4,7 @@
 
 #include "osc/core/ASCIIString.h"
 #include "osc/core/GraphemeClusters.h"
+#include "osc/core/TextUtilities.h"
 
 namespace rozuri {
 
@@ -27,9 +28,7 @@ using CharacterGroup = Token::CharacterGroup;
 namespace {
 
 bool isPlainASCII(std::string_view text) {
-    for (unsigned char c : text)
-        if (c >= 0x80) return false;
-    return true;
+    return isASCIIText(text);
 }
 
 }  // namespace

@@ -40,10 +40,6 @@ const OSCValueDescriptor* builtInType(std::uint8_t tag) {
     return tag < 0x80 ? table[tag] : nullptr;
 }
 
-bool allASCII(DataView bytes) {
-    return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b < 0x80; });
-}
-
 // The cursor of decodeCommonMessage: the same reads as OSCValueDecoder, but a failure is only
 // "no" (the general decoder then reports it), so nothing on this path builds an error text.
 struct FastReader {
@@ -56,20 +52,25 @@ struct FastReader {
         return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) |
                (std::uint32_t{p[2]} << 8) | p[3];
     }
-    // The bytes before the chunk's NUL, its padding (which must be NUL) consumed.
-    bool chunk(DataView& out) {
-        if (remaining() < 4) return false;
+    // The ASCII bytes before the chunk's NUL, its padding (which must be NUL) consumed. One pass
+    // over 4-byte words: the chunk ends with the word that holds its first NUL.
+    bool asciiChunk(DataView& out) {
         const std::uint8_t* begin = data.data() + pos;
-        const void* nul = std::memchr(begin, 0, remaining());
-        if (!nul) return false;
-        auto k = static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - begin);
-        std::size_t length = k + (4 - k % 4);
-        if (remaining() < length) return false;
-        for (std::size_t i = k + 1; i < length; ++i)
-            if (begin[i] != 0) return false;
-        out = DataView(begin, k);
-        pos += length;
-        return true;
+        for (std::size_t at = 0; remaining() - at >= 4; at += 4) {
+            std::uint32_t w;
+            std::memcpy(&w, begin + at, 4);
+            if (w & 0x80808080U) return false;
+            // With no high bit set, this is non-zero exactly when some byte of w is zero.
+            if (((w - 0x01010101U) & 0x80808080U) == 0) continue;
+            std::size_t k = at;
+            while (begin[k] != 0) ++k;
+            for (std::size_t i = k + 1; i < at + 4; ++i)
+                if (begin[i] != 0) return false;
+            out = DataView(begin, k);
+            pos += at + 4;
+            return true;
+        }
+        return false;
     }
 };
 
@@ -86,8 +87,7 @@ bool decodeCommonMessage(DataView data, std::string_view& addressOut,
     static const OSCValueDescriptor* const blobType = &oscValueDescriptor<Data>();
     FastReader in{data};
     DataView address, tags;
-    if (!in.chunk(address) || !in.chunk(tags)) return false;
-    if (!allASCII(address) || !allASCII(tags)) return false;
+    if (!in.asciiChunk(address) || !in.asciiChunk(tags)) return false;
     values.reserve(tags.size());
     try {
         for (std::uint8_t tag : tags) {
@@ -104,7 +104,7 @@ bool decodeCommonMessage(DataView data, std::string_view& addressOut,
                 in.pos += 4;
             } else if (type == stringType) {
                 DataView text;
-                if (!in.chunk(text) || !allASCII(text)) return false;
+                if (!in.asciiChunk(text)) return false;
                 values.emplace_back(
                     std::string(reinterpret_cast<const char*>(text.data()), text.size()));
             } else if (type == blobType) {
@@ -337,6 +337,20 @@ bool appendCommonMessage(Data& out, std::string_view address, std::span<const An
     return true;
 }
 
+// The address pattern of the message bytes; the values go to `values`.
+OSCAddressPattern decodeParts(DataView bytes, std::vector<AnyOSCValue>& values) {
+    std::string_view address;
+    if (decodeCommonMessage(bytes, address, values)) return OSCAddressPattern(address);
+    values.clear();
+    OSCDecodedMessage decoded = decodeMessageData(bytes);
+    values = std::move(decoded.values);
+    return OSCAddressPattern(std::move(decoded.addressPattern));
+}
+
+DataView partOf(const std::shared_ptr<const Data>& buffer, std::size_t offset, std::size_t size) {
+    return DataView(buffer->data() + offset, size);
+}
+
 }  // namespace
 
 OSCMessage OSCMessage::decode(DataView data) {
@@ -352,23 +366,17 @@ OSCMessage OSCMessage::decode(std::shared_ptr<const Data> buffer, std::size_t of
                               std::size_t size) {
     if (!buffer) buffer = std::make_shared<const Data>();
     if (offset > buffer->size() || size > buffer->size() - offset) offset = size = 0;
-    DataView bytes(buffer->data() + offset, size);
-    std::string_view address;
-    std::vector<AnyOSCValue> values;
-    OSCMessage message;
-    if (decodeCommonMessage(bytes, address, values)) {
-        message.addressPattern_ = OSCAddressPattern(address);
-        message.values_ = std::move(values);
-    } else {
-        OSCDecodedMessage decoded = decodeMessageData(bytes);
-        message.addressPattern_ = OSCAddressPattern(std::move(decoded.addressPattern));
-        message.values_ = std::move(decoded.values);
-    }
-    message.buffer_ = std::move(buffer);
-    message.offset_ = offset;
-    message.size_ = size;
-    return message;
+    return OSCMessage(DecodeKey(), std::move(buffer), offset, size);
 }
+
+// The caller has checked the part against the buffer.
+OSCMessage::OSCMessage(DecodeKey, std::shared_ptr<const Data> buffer, std::size_t offset,
+                       std::size_t size)
+    : values_(),
+      addressPattern_(decodeParts(partOf(buffer, offset, size), values_)),
+      buffer_(std::move(buffer)),
+      offset_(offset),
+      size_(size) {}
 
 const Data& OSCMessage::header() {
     static const Data bytes{'/'};
@@ -454,7 +462,7 @@ std::string OSCMessage::multilineDescription() const {
 }
 
 bool isOSCMessage(DataView data) {
-    return dataHasPrefix(data, OSCMessage::header());
+    return !data.empty() && data[0] == '/';
 }
 
 }  // namespace rozuri
