@@ -33,12 +33,10 @@ bool isPlainASCII(std::string_view text) {
 
 }  // namespace
 
-OSCAddressPattern::OSCAddressPattern(std::string_view text) {
-    if (isPlainASCII(text))
-        rawAddress_.assign(text);
-    else
-        rawAddress_ = ASCIIString::asciiStringFromText(text).stringValue();
-}
+// Made directly in place: every decoded message makes one.
+OSCAddressPattern::OSCAddressPattern(std::string_view text)
+    : rawAddress_(isPlainASCII(text) ? std::string(text)
+                                     : ASCIIString::asciiStringFromText(text).stringValue()) {}
 
 OSCAddressPattern::OSCAddressPattern(std::string&& text) {
     if (isPlainASCII(text))
