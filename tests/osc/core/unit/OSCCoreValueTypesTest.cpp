@@ -202,6 +202,28 @@ TEST(OSCCoreValueTypesTest, ValueEqualityIsTypeAndValue) {
     EXPECT_THROW(v.get<double>(), std::bad_cast);
 }
 
+// Inline and boxed values share one storage: every copy and assignment between them, and onto
+// itself, must keep the value (asan watches the box).
+TEST(OSCCoreValueTypesTest, CopiesAndAssignmentsKeepValues) {
+    const AnyOSCValue samples[] = {std::int32_t{7}, std::string(40, 'x'), Data{1, 2},
+                                   static_cast<long double>(2.5)};
+    for (const AnyOSCValue& from : samples) {
+        for (const AnyOSCValue& to : samples) {
+            AnyOSCValue copy = to;
+            copy = from;
+            EXPECT_EQ(copy, from) << from.debugDescription() << " over " << to.debugDescription();
+            AnyOSCValue moved = to;
+            moved = AnyOSCValue(from);
+            EXPECT_EQ(moved, from);
+        }
+        AnyOSCValue self = from;
+        const AnyOSCValue& alias = self;
+        self = alias;
+        EXPECT_EQ(self, from);
+        EXPECT_EQ(AnyOSCValue(AnyOSCValue(from)).hash(), from.hash());
+    }
+}
+
 TEST(OSCCoreValueTypesTest, LengthFieldLimit) {
     EXPECT_EQ(checkedOSCLength(0x7FFFFFFFu, "Blob"), 0x7FFFFFFF);
     try {
