@@ -314,14 +314,24 @@ BENCHMARK(BM_Encode_ROZUri);
 BENCHMARK(BM_Encode_liblo);
 BENCHMARK(BM_Encode_oscpack);
 
-// Remembers each benchmark's messages per second for the summary.
+// Remembers each benchmark's messages per second for the summary: the median when the runs are
+// repeated (--benchmark_repetitions, best with --benchmark_enable_random_interleaving on a busy
+// machine), else the single run.
 class RateReporter : public benchmark::ConsoleReporter {
   public:
     std::map<std::string, double> rates;
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             auto it = run.counters.find("items_per_second");
-            if (it != run.counters.end()) rates[run.benchmark_name()] = it->second.value;
+            if (it == run.counters.end()) continue;
+            std::string name = run.benchmark_name();
+            if (run.run_type == Run::RT_Aggregate) {
+                if (run.aggregate_name != "median") continue;
+                name = run.run_name.function_name;
+            } else if (run.repetitions > 1) {
+                continue;
+            }
+            rates[name] = it->second.value;
         }
         ConsoleReporter::ReportRuns(runs);
     }

@@ -39,7 +39,8 @@
 // variadic). Blocks are capture-free lambdas. A nesting type (like the array) decodes its elements
 // with decodeValue() on the same decoder, counting its level in decoder.nestingDepth (refuse more
 // than kMaxValueNestingDepth), and encodes them with encodeValue(), which bounds the depth itself.
-// Values of at most 16 trivially copyable bytes are stored inline, others in a shared box.
+// Values of at most 16 trivially copyable bytes (every number, Bool, time tag, MIDI, impulse,
+// null) are stored inline, others in a shared box; copies of a boxed value share the box.
 
 #include <cstddef>
 #include <cstring>
@@ -111,18 +112,49 @@ class AnyOSCValue {
         : descriptor_(&oscValueDescriptor<std::remove_cvref_t<T>>()) {
         using U = std::remove_cvref_t<T>;
         if constexpr (storesInline<U>()) {
+            inline_ = true;
+            // Copies take all 16 bytes: none may be left undefined.
+            std::memset(local_, 0, sizeof local_);
             ::new (static_cast<void*>(local_)) U(std::forward<T>(value));
         } else {
-            box_ = std::make_shared<const U>(std::forward<T>(value));
+            ::new (static_cast<void*>(&box_))
+                Box(std::make_shared<const U>(std::forward<T>(value)));
         }
     }
     AnyOSCValue(const char* text);       // NOLINT: a String value
     AnyOSCValue(std::string_view text);  // NOLINT: a String value
 
-    AnyOSCValue(const AnyOSCValue&) = default;
-    AnyOSCValue(AnyOSCValue&&) noexcept = default;
-    AnyOSCValue& operator=(const AnyOSCValue&) = default;
-    AnyOSCValue& operator=(AnyOSCValue&&) noexcept = default;
+    AnyOSCValue(const AnyOSCValue& other) noexcept
+        : descriptor_(other.descriptor_), inline_(other.inline_) {
+        if (inline_)
+            std::memcpy(local_, other.local_, sizeof local_);
+        else
+            ::new (static_cast<void*>(&box_)) Box(other.box_);
+    }
+    AnyOSCValue(AnyOSCValue&& other) noexcept
+        : descriptor_(other.descriptor_), inline_(other.inline_) {
+        if (inline_)
+            std::memcpy(local_, other.local_, sizeof local_);
+        else
+            ::new (static_cast<void*>(&box_)) Box(std::move(other.box_));
+    }
+    AnyOSCValue& operator=(const AnyOSCValue& other) noexcept {
+        if (this != &other) {
+            AnyOSCValue copy(other);
+            *this = std::move(copy);
+        }
+        return *this;
+    }
+    AnyOSCValue& operator=(AnyOSCValue&& other) noexcept {
+        if (this != &other) {
+            this->~AnyOSCValue();
+            ::new (static_cast<void*>(this)) AnyOSCValue(std::move(other));
+        }
+        return *this;
+    }
+    ~AnyOSCValue() {
+        if (!inline_) box_.~Box();
+    }
 
     // The stored value when its dynamic type is exactly T.
     template <class T>
@@ -130,10 +162,15 @@ class AnyOSCValue {
         if (!is<T>()) return nullptr;
         return static_cast<const T*>(rawValue());
     }
+    // T's traits must be visible here (for the core types: include OSCCoreValueTypes.h).
     template <class T>
     bool is() const noexcept {
+        static_assert(OSCValueTraitsVisible<T>,
+                      "AnyOSCValue::is<T>/get_if<T>/get<T>: OSCValueTraits<T> is not declared "
+                      "here; include the header of T's value type");
         if constexpr (OSCValue<T>) {
-            return descriptor_ == &oscValueDescriptor<T>() || *descriptor_->type == typeid(T);
+            // The type's identity alone: no call, no one-time initialisation on this path.
+            return descriptor_->type == &typeid(T) || *descriptor_->type == typeid(T);
         } else {
             return false;
         }
@@ -149,7 +186,7 @@ class AnyOSCValue {
     const OSCValueDescriptor& descriptor() const noexcept { return *descriptor_; }
     std::string_view typeName() const noexcept { return descriptor_->name; }
     const void* rawValue() const noexcept {
-        return descriptor_->storedInline ? static_cast<const void*>(local_) : box_.get();
+        return inline_ ? static_cast<const void*>(local_) : box_.get();
     }
 
     std::string description() const { return descriptor_->description(rawValue()); }
@@ -168,9 +205,15 @@ class AnyOSCValue {
     }
 
   private:
+    using Box = std::shared_ptr<const void>;
+    // 32 bytes: a value of at most 16 trivially copyable bytes lives in local_, copied as bytes;
+    // any other value in a shared immutable box.
     const OSCValueDescriptor* descriptor_;
-    std::shared_ptr<const void> box_;
-    alignas(16) unsigned char local_[16] = {};
+    bool inline_ = false;
+    union {
+        Box box_;
+        alignas(16) unsigned char local_[16];
+    };
 };
 
 // Equal counts and equal values at each position.

@@ -135,21 +135,40 @@ bool isMadeOf(std::string_view text, const CharacterSet& set);
 // MARK: - Offset access
 
 // Offsets count elements from the start (or, for the "fromEnd" form, from the end); for text
-// they count user-perceived characters. Offsets outside the collection give nothing.
+// (anything that converts to std::string_view) they count user-perceived characters, and an
+// index is the byte offset where that character starts. Offsets outside the collection give
+// nothing.
+template <typename C>
+concept OffsetText = std::convertible_to<const C&, std::string_view>;
+
+// Text forms, declared first so that the collection forms never take text.
 std::optional<std::size_t> characterOffsetToByte(std::string_view text, std::ptrdiff_t offset);
+std::optional<std::size_t> indexAtOffset(std::string_view text, std::ptrdiff_t offset);
+std::optional<std::size_t> indexAtOffsetFromEnd(std::string_view text, std::ptrdiff_t offset);
+std::optional<std::string> characterAtOffset(std::string_view text, std::ptrdiff_t offset);
+std::optional<std::string> elementAtOffset(std::string_view text, std::ptrdiff_t offset);
+std::optional<std::string> sliceAtOffsets(std::string_view text, std::ptrdiff_t lower,
+                                          std::ptrdiff_t upper);
+std::optional<std::string> sliceAtClosedOffsets(std::string_view text, std::ptrdiff_t lower,
+                                                std::ptrdiff_t upper);
+std::optional<std::string> sliceFromOffset(std::string_view text, std::ptrdiff_t lower);
+std::optional<std::string> sliceThroughOffset(std::string_view text, std::ptrdiff_t upper);
+std::optional<std::string> sliceUpToOffset(std::string_view text, std::ptrdiff_t upper);
 
 template <typename C>
-std::optional<std::size_t> indexAtOffset(const C& c, std::ptrdiff_t offset) {
+requires(!OffsetText<C>) std::optional<std::size_t> indexAtOffset(const C& c,
+                                                                  std::ptrdiff_t offset) {
     auto size = static_cast<std::ptrdiff_t>(std::size(c));
     if (offset < 0 || offset > size) return std::nullopt;
     return static_cast<std::size_t>(offset);
 }
 template <typename C>
-std::optional<std::size_t> indexAtOffsetFromEnd(const C& c, std::ptrdiff_t offset) {
+requires(!OffsetText<C>) std::optional<std::size_t> indexAtOffsetFromEnd(const C& c,
+                                                                         std::ptrdiff_t offset) {
     return indexAtOffset(c, static_cast<std::ptrdiff_t>(std::size(c)) + offset);
 }
 template <typename C>
-auto elementAtOffset(const C& c, std::ptrdiff_t offset)
+requires(!OffsetText<C>) auto elementAtOffset(const C& c, std::ptrdiff_t offset)
     -> std::optional<std::decay_t<decltype(*std::begin(c))>> {
     auto size = static_cast<std::ptrdiff_t>(std::size(c));
     if (offset < 0 || offset >= size) return std::nullopt;
@@ -157,43 +176,30 @@ auto elementAtOffset(const C& c, std::ptrdiff_t offset)
 }
 // Elements [lower, upper).
 template <typename C>
-std::optional<C> sliceAtOffsets(const C& c, std::ptrdiff_t lower, std::ptrdiff_t upper) {
+requires(!OffsetText<C>) std::optional<C> sliceAtOffsets(const C& c, std::ptrdiff_t lower,
+                                                         std::ptrdiff_t upper) {
     auto size = static_cast<std::ptrdiff_t>(std::size(c));
     if (lower < 0 || upper < lower || upper > size) return std::nullopt;
     return C(std::next(std::begin(c), lower), std::next(std::begin(c), upper));
 }
 // Elements [lower, upper].
 template <typename C>
-std::optional<C> sliceAtClosedOffsets(const C& c, std::ptrdiff_t lower, std::ptrdiff_t upper) {
+requires(!OffsetText<C>) std::optional<C> sliceAtClosedOffsets(const C& c, std::ptrdiff_t lower,
+                                                               std::ptrdiff_t upper) {
     if (upper == PTRDIFF_MAX) return std::nullopt;
     return sliceAtOffsets(c, lower, upper + 1);
 }
 template <typename C>
-std::optional<C> sliceFromOffset(const C& c, std::ptrdiff_t lower) {
+requires(!OffsetText<C>) std::optional<C> sliceFromOffset(const C& c, std::ptrdiff_t lower) {
     return sliceAtOffsets(c, lower, static_cast<std::ptrdiff_t>(std::size(c)));
 }
 template <typename C>
-std::optional<C> sliceThroughOffset(const C& c, std::ptrdiff_t upper) {
+requires(!OffsetText<C>) std::optional<C> sliceThroughOffset(const C& c, std::ptrdiff_t upper) {
     return sliceAtClosedOffsets(c, 0, upper);
 }
 template <typename C>
-std::optional<C> sliceUpToOffset(const C& c, std::ptrdiff_t upper) {
+requires(!OffsetText<C>) std::optional<C> sliceUpToOffset(const C& c, std::ptrdiff_t upper) {
     return sliceAtOffsets(c, 0, upper);
-}
-
-// Text forms: offsets in characters.
-std::optional<std::string> characterAtOffset(std::string_view text, std::ptrdiff_t offset);
-std::optional<std::string> sliceAtOffsets(std::string_view text, std::ptrdiff_t lower,
-                                          std::ptrdiff_t upper);
-inline std::optional<std::string> sliceAtOffsets(const std::string& text, std::ptrdiff_t lower,
-                                                 std::ptrdiff_t upper) {
-    return sliceAtOffsets(std::string_view(text), lower, upper);
-}
-std::optional<std::string> sliceAtClosedOffsets(std::string_view text, std::ptrdiff_t lower,
-                                                std::ptrdiff_t upper);
-inline std::optional<std::string> sliceAtClosedOffsets(const std::string& text,
-                                                       std::ptrdiff_t lower, std::ptrdiff_t upper) {
-    return sliceAtClosedOffsets(std::string_view(text), lower, upper);
 }
 
 // Appends one element.

@@ -4,6 +4,7 @@
 
 #include "osc/core/ASCIIString.h"
 #include "osc/core/GraphemeClusters.h"
+#include "osc/core/TextUtilities.h"
 
 namespace rozuri {
 
@@ -27,19 +28,15 @@ using CharacterGroup = Token::CharacterGroup;
 namespace {
 
 bool isPlainASCII(std::string_view text) {
-    for (unsigned char c : text)
-        if (c >= 0x80) return false;
-    return true;
+    return isASCIIText(text);
 }
 
 }  // namespace
 
-OSCAddressPattern::OSCAddressPattern(std::string_view text) {
-    if (isPlainASCII(text))
-        rawAddress_.assign(text);
-    else
-        rawAddress_ = ASCIIString::asciiStringFromText(text).stringValue();
-}
+// Made directly in place: every decoded message makes one.
+OSCAddressPattern::OSCAddressPattern(std::string_view text)
+    : rawAddress_(isPlainASCII(text) ? std::string(text)
+                                     : ASCIIString::asciiStringFromText(text).stringValue()) {}
 
 OSCAddressPattern::OSCAddressPattern(std::string&& text) {
     if (isPlainASCII(text))

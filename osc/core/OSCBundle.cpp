@@ -1,6 +1,7 @@
 #include "osc/core/OSCBundle.h"
 
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 #include "osc/core/OSCDecodeError.h"
@@ -26,7 +27,8 @@ const Data& OSCBundle::header() {
 }
 
 bool isOSCBundle(DataView data) {
-    return dataHasPrefix(data, OSCBundle::header());
+    // "#bundle" and its NUL; asked of every packet and bundle element.
+    return data.size() >= 8 && std::memcmp(data.data(), "#bundle", 8) == 0;
 }
 
 // Decodes one bundle and its nested bundles, all as views into one shared buffer.
@@ -80,7 +82,9 @@ class BundleDecoder {
                     throw OSCDecodeError::malformed("Bundle nesting is too deep.");
                 bundle.elements_.emplace_back(decode(buffer, offset + pos, length, depth + 1));
             } else if (isOSCMessage(element)) {
-                bundle.elements_.emplace_back(OSCMessage::decode(buffer, offset + pos, length));
+                bundle.elements_.emplace_back(std::in_place_type<OSCMessage>,
+                                              OSCMessage::DecodeKey(), buffer, offset + pos,
+                                              length);
             } else {
                 throw OSCDecodeError::malformed("Unrecognized bundle element encountered.");
             }

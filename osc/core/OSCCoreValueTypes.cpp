@@ -1,15 +1,16 @@
 #include "osc/core/OSCCoreValueTypes.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
 #include "osc/core/ASCIICharacter.h"
-#include "osc/core/ASCIIString.h"
 #include "osc/core/OSCDecodeError.h"
 #include "osc/core/OSCEncodeError.h"
 #include "osc/core/OSCValueDecoder.h"
 #include "osc/core/TextUtilities.h"
 #include "osc/core/ValueDescriptions.h"
+#include "platform/foundation/TextTransforms.h"
 
 namespace rozuri {
 
@@ -43,16 +44,32 @@ std::size_t hashFloating(F v) {
     return std::hash<F>{}(v);
 }
 
-// Payload of a text argument: lossy ASCII bytes, then 1 to 4 NULs.
-Data stringPayload(const std::string& text) {
-    Data out;
-    if (isASCIIPrintable(text)) {
-        out.reserve(text.size() + 4);
-        out.assign(text.begin(), text.end());
-    } else {
-        out = ASCIIString::lossyASCIIConversion(text).rawData();
+// The bytes of a text argument. OSC strings carry every ASCII byte but NUL, so ASCII (control
+// characters, CR LF and DEL included) goes as it is; only text that is not ASCII is transliterated
+// and whatever is still not ASCII becomes "?". A NUL would end the string early: it becomes "?".
+Data stringBytes(std::string_view text) {
+    auto plain = [](unsigned char b) { return b != 0 && b < 0x80; };
+    if (std::all_of(text.begin(), text.end(), plain)) return Data(text.begin(), text.end());
+    std::string source(text);
+    if (!isASCIIText(text)) {
+        // The transform leaves ASCII as it is.
+        if (auto transformed = foundation::applyingTransform(text, "Latin-ASCII"))
+            source = std::move(*transformed);
     }
+    Data out;
+    out.reserve(source.size());
+    for (std::size_t i = 0; i < source.size();) {
+        char32_t c = foundation::nextUnicodeScalar(source, i);
+        out.push_back(c != 0 && c < 0x80 ? static_cast<std::uint8_t>(c) : std::uint8_t{'?'});
+    }
+    return out;
+}
+
+// Payload of a text argument: its bytes, then 1 to 4 NULs.
+Data stringPayload(const std::string& text) {
+    Data out = stringBytes(text);
     checkedOSCLength(out.size(), "String");
+    out.reserve(out.size() + 4);
     padToFourBytes(out);
     return out;
 }

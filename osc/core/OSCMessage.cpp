@@ -24,24 +24,31 @@ namespace {
 // The types behind the one-byte tags of the built-in registry entries. They come first in the
 // registry and a later type never displaces an earlier one, so for these tags the registry's
 // answer is always this one; asking it per tag is the decoder's main cost.
-const OSCValueDescriptor* builtInType(std::uint8_t tag) {
-    static const std::array<const OSCValueDescriptor*, 128> table = [] {
-        std::array<const OSCValueDescriptor*, 128> t{};
-        for (const OSCValueDescriptor* type : OSCSerialization::builtInTypes()) {
-            const OSCValueTagIdentity& identity = type->tagIdentity;
-            std::vector<Character> tags = identity.tagCharacters();
-            for (const Character& c : tags)
-                if (c.text().size() == 1 && static_cast<unsigned char>(c.text()[0]) < 0x80 &&
-                    !t[static_cast<unsigned char>(c.text()[0])])
-                    t[static_cast<unsigned char>(c.text()[0])] = type;
-        }
-        return t;
-    }();
-    return tag < 0x80 ? table[tag] : nullptr;
-}
+// Made once; one look-up per message.
+struct BuiltInTags {
+    std::array<const OSCValueDescriptor*, 128> table{};
+    const OSCValueDescriptor* int32 = &oscValueDescriptor<std::int32_t>();
+    const OSCValueDescriptor* float32 = &oscValueDescriptor<float>();
+    const OSCValueDescriptor* string = &oscValueDescriptor<std::string>();
+    const OSCValueDescriptor* blob = &oscValueDescriptor<Data>();
 
-bool allASCII(DataView bytes) {
-    return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b < 0x80; });
+    BuiltInTags() {
+        for (const OSCValueDescriptor* type : OSCSerialization::builtInTypes()) {
+            for (const Character& c : type->tagIdentity.tagCharacters()) {
+                if (c.text().size() != 1) continue;
+                auto byte = static_cast<unsigned char>(c.text()[0]);
+                if (byte < 0x80 && !table[byte]) table[byte] = type;
+            }
+        }
+    }
+    const OSCValueDescriptor* type(std::uint8_t tag) const {
+        return tag < 0x80 ? table[tag] : nullptr;
+    }
+};
+
+const BuiltInTags& builtInTags() {
+    static const BuiltInTags tags;
+    return tags;
 }
 
 // The cursor of decodeCommonMessage: the same reads as OSCValueDecoder, but a failure is only
@@ -56,20 +63,33 @@ struct FastReader {
         return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) |
                (std::uint32_t{p[2]} << 8) | p[3];
     }
-    // The bytes before the chunk's NUL, its padding (which must be NUL) consumed.
-    bool chunk(DataView& out) {
-        if (remaining() < 4) return false;
+    // The ASCII bytes before the chunk's NUL, its padding (which must be NUL) consumed. One pass
+    // over 4-byte words: the chunk ends with the word that holds its first NUL.
+    bool asciiChunk(DataView& out) {
         const std::uint8_t* begin = data.data() + pos;
-        const void* nul = std::memchr(begin, 0, remaining());
-        if (!nul) return false;
-        auto k = static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - begin);
-        std::size_t length = k + (4 - k % 4);
-        if (remaining() < length) return false;
-        for (std::size_t i = k + 1; i < length; ++i)
-            if (begin[i] != 0) return false;
-        out = DataView(begin, k);
-        pos += length;
-        return true;
+        for (std::size_t at = 0; remaining() - at >= 4; at += 4) {
+            std::uint32_t w;
+            std::memcpy(&w, begin + at, 4);
+            if (w & 0x80808080U) return false;
+            // With no high bit set, this is non-zero exactly when some byte of w is zero.
+            std::uint32_t zeros = (w - 0x01010101U) & 0x80808080U;
+            if (zeros == 0) continue;
+            std::size_t k = at;
+            if constexpr (std::endian::native == std::endian::little) {
+                // The lowest flagged byte is the first NUL; the bytes after it must be NUL too.
+                unsigned nul = static_cast<unsigned>(std::countr_zero(zeros)) / 8;
+                if ((std::uint64_t{w} >> (8 * (nul + 1))) != 0) return false;
+                k += nul;
+            } else {
+                while (begin[k] != 0) ++k;
+                for (std::size_t i = k + 1; i < at + 4; ++i)
+                    if (begin[i] != 0) return false;
+            }
+            out = DataView(begin, k);
+            pos += at + 4;
+            return true;
+        }
+        return false;
     }
 };
 
@@ -80,34 +100,30 @@ struct FastReader {
 bool decodeCommonMessage(DataView data, std::string_view& addressOut,
                          std::vector<AnyOSCValue>& values) {
     if (data.size() % 4 != 0 || data.empty() || data[0] != '/') return false;
-    static const OSCValueDescriptor* const int32Type = &oscValueDescriptor<std::int32_t>();
-    static const OSCValueDescriptor* const floatType = &oscValueDescriptor<float>();
-    static const OSCValueDescriptor* const stringType = &oscValueDescriptor<std::string>();
-    static const OSCValueDescriptor* const blobType = &oscValueDescriptor<Data>();
+    const BuiltInTags& builtIn = builtInTags();
     FastReader in{data};
     DataView address, tags;
-    if (!in.chunk(address) || !in.chunk(tags)) return false;
-    if (!allASCII(address) || !allASCII(tags)) return false;
+    if (!in.asciiChunk(address) || !in.asciiChunk(tags)) return false;
     values.reserve(tags.size());
     try {
         for (std::uint8_t tag : tags) {
             if (tag == ',') continue;
-            const OSCValueDescriptor* type = builtInType(tag);
+            const OSCValueDescriptor* type = builtIn.type(tag);
             if (!type) return false;
-            if (type == int32Type) {
+            if (type == builtIn.int32) {
                 if (in.remaining() < 4) return false;
                 values.emplace_back(static_cast<std::int32_t>(in.word()));
                 in.pos += 4;
-            } else if (type == floatType) {
+            } else if (type == builtIn.float32) {
                 if (in.remaining() < 4) return false;
                 values.emplace_back(std::bit_cast<float>(in.word()));
                 in.pos += 4;
-            } else if (type == stringType) {
+            } else if (type == builtIn.string) {
                 DataView text;
-                if (!in.chunk(text) || !allASCII(text)) return false;
+                if (!in.asciiChunk(text)) return false;
                 values.emplace_back(
                     std::string(reinterpret_cast<const char*>(text.data()), text.size()));
-            } else if (type == blobType) {
+            } else if (type == builtIn.blob) {
                 if (in.remaining() < 4) return false;
                 auto length = static_cast<std::int32_t>(in.word());
                 if (length < 0 || length > 65506) return false;
@@ -143,8 +159,9 @@ bool decodeCommonMessage(DataView data, std::string_view& addressOut,
 // encoder, which owns the length limits.
 constexpr std::size_t kDirectPayloadLimit = 65536;
 
-bool isPrintableASCII(const std::string& text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
+// Text that goes on the wire as it is: ASCII without NUL.
+bool isWireReadyText(const std::string& text) {
+    return isASCIIText(text) && !std::memchr(text.data(), 0, text.size());
 }
 
 // The value kinds the direct writer handles, by descriptor identity; a miss only means the
@@ -200,7 +217,7 @@ DirectKind directKind(const AnyOSCValue& v, const DirectTypes& t, char& tag, std
         const std::string& text = type == t.string
                                       ? *static_cast<const std::string*>(raw)
                                       : static_cast<const OSCStringAltValue*>(raw)->string;
-        if (text.size() > kDirectPayloadLimit || !isPrintableASCII(text)) return DirectKind::none;
+        if (text.size() > kDirectPayloadLimit || !isWireReadyText(text)) return DirectKind::none;
         tag = type == t.string ? 's' : 'S';
         payload += text.size() + 4 - text.size() % 4;
         return DirectKind::text;
@@ -266,8 +283,8 @@ std::uint8_t* putBytes(std::uint8_t* p, const void* bytes, std::size_t n) {
 }
 
 // Writes a message whose values are all of the plain built-in kinds straight into `out`, with
-// the bytes the general encoder makes (printable text needs no conversion). False, with `out`
-// untouched, when some value needs the general encoder.
+// the bytes the general encoder makes (ASCII text without NUL needs no conversion). False, with
+// `out` untouched, when some value needs the general encoder.
 bool appendCommonMessage(Data& out, std::string_view address, std::span<const AnyOSCValue> values) {
     constexpr std::size_t kLocalTags = 32;
     if (values.size() >= kLocalTags) return false;
@@ -337,6 +354,20 @@ bool appendCommonMessage(Data& out, std::string_view address, std::span<const An
     return true;
 }
 
+// The address pattern of the message bytes; the values go to `values`.
+OSCAddressPattern decodeParts(DataView bytes, std::vector<AnyOSCValue>& values) {
+    std::string_view address;
+    if (decodeCommonMessage(bytes, address, values)) return OSCAddressPattern(address);
+    values.clear();
+    OSCDecodedMessage decoded = decodeMessageData(bytes);
+    values = std::move(decoded.values);
+    return OSCAddressPattern(std::move(decoded.addressPattern));
+}
+
+DataView partOf(const std::shared_ptr<const Data>& buffer, std::size_t offset, std::size_t size) {
+    return DataView(buffer->data() + offset, size);
+}
+
 }  // namespace
 
 OSCMessage OSCMessage::decode(DataView data) {
@@ -352,23 +383,17 @@ OSCMessage OSCMessage::decode(std::shared_ptr<const Data> buffer, std::size_t of
                               std::size_t size) {
     if (!buffer) buffer = std::make_shared<const Data>();
     if (offset > buffer->size() || size > buffer->size() - offset) offset = size = 0;
-    DataView bytes(buffer->data() + offset, size);
-    std::string_view address;
-    std::vector<AnyOSCValue> values;
-    OSCMessage message;
-    if (decodeCommonMessage(bytes, address, values)) {
-        message.addressPattern_ = OSCAddressPattern(address);
-        message.values_ = std::move(values);
-    } else {
-        OSCDecodedMessage decoded = decodeMessageData(bytes);
-        message.addressPattern_ = OSCAddressPattern(std::move(decoded.addressPattern));
-        message.values_ = std::move(decoded.values);
-    }
-    message.buffer_ = std::move(buffer);
-    message.offset_ = offset;
-    message.size_ = size;
-    return message;
+    return OSCMessage(DecodeKey(), std::move(buffer), offset, size);
 }
+
+// The caller has checked the part against the buffer.
+OSCMessage::OSCMessage(DecodeKey, std::shared_ptr<const Data> buffer, std::size_t offset,
+                       std::size_t size)
+    : values_(),
+      addressPattern_(decodeParts(partOf(buffer, offset, size), values_)),
+      buffer_(std::move(buffer)),
+      offset_(offset),
+      size_(size) {}
 
 const Data& OSCMessage::header() {
     static const Data bytes{'/'};
@@ -403,7 +428,7 @@ void OSCMessage::appendEncodedData(Data& out) const {
     }
     // A NUL would end the address field early: a receiver would read another message.
     const std::string& address = addressPattern_.rawAddress();
-    if (std::find(address.begin(), address.end(), '\0') != address.end())
+    if (std::memchr(address.data(), 0, address.size()))
         throw OSCEncodeError::general("Address pattern contains a NUL character.");
     if (appendCommonMessage(out, addressPattern_.rawAddress(), values_)) return;
     Data bytes = encodeMessageData(addressPattern_.rawData(), values_);
@@ -454,7 +479,7 @@ std::string OSCMessage::multilineDescription() const {
 }
 
 bool isOSCMessage(DataView data) {
-    return dataHasPrefix(data, OSCMessage::header());
+    return !data.empty() && data[0] == '/';
 }
 
 }  // namespace rozuri

@@ -24,7 +24,7 @@ class OSCMessage {
   public:
     OSCMessage() : OSCMessage(OSCAddressPattern()) {}
     OSCMessage(OSCAddressPattern addressPattern, std::vector<AnyOSCValue> values = {})
-        : addressPattern_(std::move(addressPattern)), values_(std::move(values)) {}
+        : values_(std::move(values)), addressPattern_(std::move(addressPattern)) {}
     OSCMessage(std::string_view address, std::vector<AnyOSCValue> values = {})
         : OSCMessage(OSCAddressPattern(address), std::move(values)) {}
     OSCMessage(const char* address, std::vector<AnyOSCValue> values = {})
@@ -45,6 +45,16 @@ class OSCMessage {
     static OSCMessage decode(std::shared_ptr<const Data> buffer);
     static OSCMessage decode(std::shared_ptr<const Data> buffer, std::size_t offset,
                              std::size_t size);
+
+    // Lets the packet and bundle decoders build a decoded message in its final place (as
+    // decode() with a buffer and a part of it), so that it is never moved.
+    class DecodeKey {
+        DecodeKey() = default;
+        friend class OSCMessage;
+        friend class OSCPacket;
+        friend class BundleDecoder;
+    };
+    OSCMessage(DecodeKey, std::shared_ptr<const Data> buffer, std::size_t offset, std::size_t size);
 
     // The single byte "/" that begins every message.
     static const Data& header();
@@ -74,8 +84,9 @@ class OSCMessage {
     friend bool operator==(const OSCMessage& a, const OSCMessage& b);
 
   private:
-    OSCAddressPattern addressPattern_;
+    // The values come first: decoding fills them while it makes the address pattern.
     std::vector<AnyOSCValue> values_;
+    OSCAddressPattern addressPattern_;
     std::shared_ptr<const Data> buffer_;  // null for a message built in code or edited
     std::size_t offset_ = 0;
     std::size_t size_ = 0;

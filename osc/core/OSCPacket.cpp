@@ -12,8 +12,12 @@ std::optional<OSCPacket> OSCPacket::decode(std::shared_ptr<const Data> buffer) {
     if (!buffer) return std::nullopt;
     std::optional<OSCPacketType> type = rozuri::packetType(*buffer);
     if (!type) return std::nullopt;
-    if (*type == OSCPacketType::bundle) return OSCPacket(OSCBundle::decode(std::move(buffer)));
-    return OSCPacket(OSCMessage::decode(std::move(buffer)));
+    // Made in place: a message or bundle is moved once, into the packet.
+    if (*type == OSCPacketType::bundle)
+        return std::optional<OSCPacket>(std::in_place, OSCBundle::decode(std::move(buffer)));
+    std::size_t size = buffer->size();
+    return std::optional<OSCPacket>(std::in_place, std::in_place_type<OSCMessage>,
+                                    OSCMessage::DecodeKey(), std::move(buffer), 0, size);
 }
 
 std::optional<OSCPacket> OSCPacket::decode(DataView data) {

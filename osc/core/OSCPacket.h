@@ -27,6 +27,10 @@ class OSCPacket {
 
     OSCPacket(OSCBundle bundle) : value_(std::move(bundle)) {}     // NOLINT
     OSCPacket(OSCMessage message) : value_(std::move(message)) {}  // NOLINT
+    // Makes the bundle or message in place from the arguments of one of its constructors.
+    template <class T, class... Args>
+    explicit OSCPacket(std::in_place_type_t<T> type, Args&&... args)
+        : value_(type, std::forward<Args>(args)...) {}
 
     static OSCPacket bundle(std::optional<OSCTimeTag> timeTag, std::vector<OSCPacket> elements) {
         return OSCPacket(OSCBundle(timeTag, std::move(elements)));

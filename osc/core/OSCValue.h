@@ -31,23 +31,50 @@ namespace rozuri {
 template <class T>
 struct OSCValueTraits;  // no value type unless specialised
 
+// Whether the traits of T are declared where this is asked. A value test for a type whose
+// traits are out of sight would quietly answer "no" in that file alone.
+template <class T>
+concept OSCValueTraitsVisible = requires {
+    sizeof(OSCValueTraits<T>);
+};
+
 template <class T>
 concept OSCValueMaskable = requires {
     { OSCValueTraits<T>::oscValueToken() } -> std::convertible_to<OSCValueToken>;
 };
 
+// A block is any type naming the value type it produces or consumes. The message coders run
+// only the six structures of OSCValueCoderBlocks.h and refuse other blocks when they meet them.
+template <class B>
+concept OSCValueDecoderBlock = requires {
+    typename B::OSCDecoded;
+};
+template <class B>
+concept OSCValueEncoderBlock = requires {
+    typename B::OSCEncoded;
+};
+
+// The block types a value type hands out.
+template <class T>
+using OSCValueDecodingBlock = std::remove_cvref_t<decltype(OSCValueTraits<T>::oscDecoding())>;
+template <class T>
+using OSCValueEncodingBlock = std::remove_cvref_t<decltype(OSCValueTraits<T>::oscEncoding())>;
+
+// A block for another type would store or read the wrong type, so the block's type must be T.
 template <class T>
 concept OSCValueEncodable = requires {
     { OSCValueTraits<T>::oscTagIdentity() } -> std::convertible_to<const OSCValueTagIdentity&>;
     OSCValueTraits<T>::oscEncoding();
-    typename decltype(OSCValueTraits<T>::oscEncoding())::OSCEncoded;
-};
+}
+&&OSCValueEncoderBlock<OSCValueEncodingBlock<T>>&&
+    std::same_as<typename OSCValueEncodingBlock<T>::OSCEncoded, T>;
 
 template <class T>
 concept OSCValueDecodable = requires {
     OSCValueTraits<T>::oscDecoding();
-    typename decltype(OSCValueTraits<T>::oscDecoding())::OSCDecoded;
-};
+}
+&&OSCValueDecoderBlock<OSCValueDecodingBlock<T>>&&
+    std::same_as<typename OSCValueDecodingBlock<T>::OSCDecoded, T>;
 
 template <class T>
 concept OSCValueCodable = OSCValueDecodable<T> && OSCValueEncodable<T>;

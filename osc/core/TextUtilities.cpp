@@ -1,5 +1,7 @@
 #include "osc/core/TextUtilities.h"
 
+#include <cstring>
+
 #include "platform/foundation/TextTransforms.h"
 
 namespace rozuri {
@@ -12,10 +14,25 @@ bool isASCIICharacter(const Character& c) {
 }
 
 bool isASCIIText(std::string_view text) {
-    // Every byte below 0x80 means every character is one ASCII scalar or CR LF.
-    for (unsigned char b : text)
-        if (b >= 0x80) return false;
-    return true;
+    // Every byte below 0x80 means every character is one ASCII scalar or CR LF. Eight bytes at
+    // a time: the decoder asks this of every address, tag string and text argument.
+    const char* p = text.data();
+    std::size_t n = text.size();
+    std::uint64_t high = 0;
+    for (; n >= 8; p += 8, n -= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, 8);
+        high |= word;
+    }
+    if (n >= 4) {
+        std::uint32_t word;
+        std::memcpy(&word, p, 4);
+        high |= word;
+        p += 4;
+        n -= 4;
+    }
+    for (; n > 0; ++p, --n) high |= static_cast<unsigned char>(*p);
+    return (high & 0x8080808080808080ULL) == 0;
 }
 
 bool isASCIIPrintable(std::string_view text) {

@@ -87,5 +87,27 @@ TEST(CoreUtilities, OffsetAccess) {
     EXPECT_EQ(noneValue<std::optional<int>>(), std::nullopt);
 }
 
+// Every text form counts characters: the first character of each text is one character of
+// 1 to 3 bytes (ASCII, precomposed, combining, CR LF).
+TEST(CoreUtilities, TextOffsetsCountCharacters) {
+    for (const std::string first : {"a", "\xC3\xA9", "e\xCC\x81", "\r\n"}) {
+        const std::string t = first + "bc";
+        EXPECT_EQ(sliceFromOffset(t, 1), "bc") << t;
+        EXPECT_EQ(sliceFromOffset(t, 3), "") << t;
+        EXPECT_EQ(sliceFromOffset(t, 4), std::nullopt) << t;
+        EXPECT_EQ(sliceThroughOffset(t, 0), first) << t;
+        EXPECT_EQ(sliceUpToOffset(t, 1), first) << t;
+        EXPECT_EQ(sliceUpToOffset(t, 4), std::nullopt) << t;
+        EXPECT_EQ(sliceAtOffsets(t, 1, 3), "bc") << t;
+        EXPECT_EQ(sliceAtClosedOffsets(t, 0, 1), first + "b") << t;
+        EXPECT_EQ(indexAtOffset(t, 1), first.size()) << t;
+        EXPECT_EQ(indexAtOffset(t, 4), std::nullopt) << t;
+        EXPECT_EQ(indexAtOffsetFromEnd(t, -2), first.size()) << t;
+        EXPECT_EQ(indexAtOffsetFromEnd(t, -4), std::nullopt) << t;
+        EXPECT_EQ(elementAtOffset(t, 0), first) << t;
+        EXPECT_EQ(elementAtOffset(t, 3), std::nullopt) << t;
+    }
+}
+
 }  // namespace
 }  // namespace rozuri

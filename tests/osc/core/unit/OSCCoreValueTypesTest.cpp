@@ -7,6 +7,7 @@
 #include "osc/core/OSCDecodeError.h"
 #include "osc/core/OSCInterpolatedValue.h"
 #include "osc/core/OSCMessageEncoder.h"
+#include "osc/core/OSCStringAltValue.h"
 #include "osc/core/OSCValueDecoder.h"
 
 using namespace rozuri;
@@ -62,7 +63,11 @@ TEST(OSCCoreValueTypesTest, PayloadVectors) {
         {std::string("abc"), "s", {'a', 'b', 'c', 0}},
         {std::string("abcd"), "s", {'a', 'b', 'c', 'd', 0, 0, 0, 0}},
         {std::string(""), "s", {0, 0, 0, 0}},
-        {std::string("a\tb"), "s", {'a', '?', 'b', 0}},
+        {std::string("a\tb"), "s", {'a', '\t', 'b', 0}},
+        {std::string("\r\n\x7F"), "s", {'\r', '\n', 0x7F, 0}},
+        {std::string("a\0b", 3), "s", {'a', '?', 'b', 0}},
+        {std::string("\xC3\xA9\n\x01"), "s", {'e', '\n', 0x01, 0}},
+        {OSCStringAltValue("a\tb"), "S", {'a', '\t', 'b', 0}},
         {std::string("caf\xC3\xA9"), "s", {'c', 'a', 'f', 'e', 0, 0, 0, 0}},
         {Data{1, 2, 3}, "b", {0, 0, 0, 3, 1, 2, 3, 0}},
         {Data{1, 2, 3, 4}, "b", {0, 0, 0, 4, 1, 2, 3, 4}},
@@ -195,6 +200,28 @@ TEST(OSCCoreValueTypesTest, ValueEqualityIsTypeAndValue) {
     EXPECT_EQ(*v.get_if<std::int32_t>(), 3);
     EXPECT_EQ(v.get_if<std::string>(), nullptr);
     EXPECT_THROW(v.get<double>(), std::bad_cast);
+}
+
+// Inline and boxed values share one storage: every copy and assignment between them, and onto
+// itself, must keep the value (asan watches the box).
+TEST(OSCCoreValueTypesTest, CopiesAndAssignmentsKeepValues) {
+    const AnyOSCValue samples[] = {std::int32_t{7}, std::string(40, 'x'), Data{1, 2},
+                                   static_cast<long double>(2.5)};
+    for (const AnyOSCValue& from : samples) {
+        for (const AnyOSCValue& to : samples) {
+            AnyOSCValue copy = to;
+            copy = from;
+            EXPECT_EQ(copy, from) << from.debugDescription() << " over " << to.debugDescription();
+            AnyOSCValue moved = to;
+            moved = AnyOSCValue(from);
+            EXPECT_EQ(moved, from);
+        }
+        AnyOSCValue self = from;
+        const AnyOSCValue& alias = self;
+        self = alias;
+        EXPECT_EQ(self, from);
+        EXPECT_EQ(AnyOSCValue(AnyOSCValue(from)).hash(), from.hash());
+    }
 }
 
 TEST(OSCCoreValueTypesTest, LengthFieldLimit) {

@@ -162,7 +162,8 @@ TEST(OSCMessage, DirectEncodingMatchesTheGeneralEncoder) {
         {},
         {std::int32_t{-1}, 1.0f, 2.0, std::int64_t{-2}},
         {std::string(""), std::string("abc"), std::string("abcd")},
-        {std::string("tab\there"), std::string("caf\xC3\xA9")},  // converted lossily
+        {std::string("tab\there"), std::string("caf\xC3\xA9")},  // the second converted
+        {std::string("a\0b", 3), std::string("\r\n\x7F"), OSCStringAltValue("\x01")},
         {Data{}, Data{1, 2, 3}, Data{1, 2, 3, 4}, Data(70000, 7)},
         {true, false, OSCImpulseValue{}, OSCNullValue{}},
         {OSCTimeTag(5, 2), OSCMIDIValue{1, 2, 3, 4}, OSCStringAltValue("alt")},

@@ -58,6 +58,20 @@ struct rozuri::OSCValueTraits<ForeignValue> {
     static std::size_t hash(const ForeignValue&) { return 0; }
 };
 
+// Blocks for another type than their own.
+struct MismatchedValue {
+    friend bool operator==(MismatchedValue, MismatchedValue) = default;
+};
+template <>
+struct rozuri::OSCValueTraits<MismatchedValue> {
+    static constexpr std::string_view name = "MismatchedValue";
+    static OSCValueToken oscValueToken() { return OSCValueToken::int32; }
+    static const OSCValueTagIdentity& oscTagIdentity();
+    static OSCValueStaticTagEncoder<std::int32_t> oscEncoding();
+    static OSCValueStaticTagDecoder<std::int32_t> oscDecoding();
+    static std::size_t hash(const MismatchedValue&) { return 0; }
+};
+
 // Variable identity T/Z, and a variadic one, for registration order.
 struct TeeZedValue {
     bool t;
@@ -217,6 +231,18 @@ TEST(OSCSerializationTest, ForeignBlockKindsAreRefused) {
             "Internal inconsistency: No decoder found to decode OSC type tag: x. Only decoder "
             "types supplied by ROZUri can be used.");
     }
+}
+
+TEST(OSCSerializationTest, BlocksAreCheckedWhereTheTypeIsDeclared) {
+    EXPECT_TRUE(OSCValueDecoderBlock<OSCValueVariadicTagDecoder<bool>>);
+    EXPECT_TRUE(OSCValueEncoderBlock<OSCValueVariableTagEncoder<bool>>);
+    EXPECT_FALSE(OSCValueDecoderBlock<OSCValueStaticTagEncoder<bool>>);
+    EXPECT_FALSE(OSCValueEncoderBlock<int>);
+    EXPECT_FALSE(OSCValueEncodable<MismatchedValue>);
+    EXPECT_FALSE(OSCValueDecodable<MismatchedValue>);
+    EXPECT_FALSE(OSCValue<MismatchedValue>);
+    // A block of its own type but of no library kind is refused when run (above).
+    EXPECT_TRUE(OSCValue<ForeignValue>);
 }
 
 TEST(OSCSerializationTest, RegisteringWhileLookingUpIsSafe) {

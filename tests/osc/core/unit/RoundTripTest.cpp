@@ -98,6 +98,19 @@ TEST(RoundTripTest, SeededRandomValueLists) {
     }
 }
 
+// OSC strings carry every ASCII byte but NUL: "s" and "S" must come back unchanged.
+TEST(RoundTripTest, StringsKeepEveryASCIIByte) {
+    std::mt19937 rng(17);
+    for (int round = 0; round < 200; ++round) {
+        std::string text(round == 0 ? 127 : 1 + rng() % 24, ' ');
+        for (std::size_t i = 0; i < text.size(); ++i)
+            text[i] = static_cast<char>(round == 0 ? i + 1 : 1 + rng() % 127);
+        const std::vector<AnyOSCValue> values = {text, OSCStringAltValue(text)};
+        auto decoded = decodeMessageData(encodeMessageData(Data{'/', 's'}, values));
+        EXPECT_TRUE(valueArraysEqual(decoded.values, values)) << "round " << round;
+    }
+}
+
 TEST(RoundTripTest, CorruptedBytesFailCleanly) {
     std::mt19937 rng(7);
     Generator g(99);
