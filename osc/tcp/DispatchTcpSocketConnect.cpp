@@ -298,6 +298,9 @@ bool DispatchTcpSocket::connectWithAddress4(const std::optional<Data>& address4,
         const double delay = alternateAddressDelay_ > 0 ? alternateAddressDelay_ : 0.0;
         if (auto wait = timeoutDuration(delay)) {
             socketQueue_.queue()->asyncAfter(*wait, start(alternate));
+        } else {
+            // Never tried: kept open, it would hide the primary's failure for ever.
+            closeSocket(alternate);
         }
     }
     return true;
