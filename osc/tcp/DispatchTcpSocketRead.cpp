@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <utility>
 
 #include "osc/tcp/DispatchTcpSocket.h"
@@ -324,6 +325,9 @@ void DispatchTcpSocket::doReadData() {
         }
     } catch (const std::bad_alloc&) {
         // A length or a backlog larger than this process can hold.
+        error = otherError("Not enough memory to hold the data read.");
+        done = false;
+    } catch (const std::length_error&) {
         error = otherError("Not enough memory to hold the data read.");
         done = false;
     }
