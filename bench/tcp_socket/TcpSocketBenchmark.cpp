@@ -164,6 +164,7 @@ double bulkBlocking() {
 double bulkDispatch() {
     auto queue = dispatch::Queue::createSerial("bench.delegate");
     auto server = std::make_shared<Handlers>();
+    server->socketQueue = queue;
     std::atomic<std::size_t> got{0};
     Latch finished;
     Socket accepted;
@@ -189,7 +190,9 @@ double bulkDispatch() {
             s->writeData(Data(kChunk, 'x'), -1, 0);
         }
     };
-    auto sender = DispatchTcpSocket::create(client, dispatch::Queue::createSerial("bench.client"));
+    // Each side's delegate queue is its socket queue, as in the OSC TCP server.
+    auto clientQueue = dispatch::Queue::createSerial("bench.client");
+    auto sender = DispatchTcpSocket::create(client, clientQueue, clientQueue);
     const auto start = Clock::now();
     sender->connectToHost("127.0.0.1", listener->localPort());
     for (int i = 0; i < 16; ++i) {
