@@ -9,6 +9,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #include "TcpTestSupport.h"
@@ -319,7 +320,10 @@ struct TempDir {
         char templ[] = "/tmp/mstcpXXXXXX";
         path = ::mkdtemp(templ);
     }
-    ~TempDir() { std::system(("rm -rf " + path).c_str()); }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
 };
 
 TEST_F(DispatchTcpSocketUnix, ListeningPaths) {
