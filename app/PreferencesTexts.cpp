@@ -21,8 +21,9 @@ const std::map<std::string, std::string>& englishTable() {
          "shortcut **Ctrl + Shift ⇧ + H**."},
         {"Lock Out requires Accessibility permission from macOS. You will be prompted to grant "
          "this permission the first time the feature is used.",
-         "Lock Out requires Accessibility permission from the desktop. You will be prompted to "
-         "grant this permission the first time the feature is used."},
+         "Lock Out holds the keyboard through the X11 display server; no permission needs to be "
+         "granted. It is not available on Wayland."},
+        {"Accessibility required", "Needs an X11 session"},
     };
     return table;
 }

@@ -134,14 +134,19 @@ void FullscreenImageOverlay::removeHideObserver() {
     }
 }
 
+void FullscreenImageOverlay::disableEventTap() {
+    ++lockOutGeneration_;
+    if (eventTap_) {
+        eventTap_->setEnabled(false);
+        eventTap_.reset();
+    }
+}
+
 void FullscreenImageOverlay::tearDownOverlays() {
     removeHideObserver();
     if (overlayWindows_.empty()) {
         // A tap without a cover (startLockOut called on its own) must not outlive a hide either.
-        if (eventTap_) {
-            eventTap_->setEnabled(false);
-            eventTap_.reset();
-        }
+        disableEventTap();
         return;
     }
     printLine("🔴 Hiding " + std::to_string(overlayWindows_.size()) + " windows");
@@ -159,10 +164,7 @@ void FullscreenImageOverlay::tearDownOverlays() {
     overlayWindows_.clear();
     isActive_ = false;
 
-    if (eventTap_) {
-        eventTap_->setEnabled(false);
-        eventTap_.reset();
-    }
+    disableEventTap();
 }
 
 void FullscreenImageOverlay::showCover(OverlayData cover, std::int64_t index) {
@@ -310,17 +312,40 @@ void FullscreenImageOverlay::startLockOut() {
         if (auto engine = weak.lock()) engine->hideOverlays();
     });
     // Let go of an earlier tap first: releasing it later would also release the new grab.
-    if (eventTap_) {
-        eventTap_->setEnabled(false);
-        eventTap_.reset();
-    }
+    disableEventTap();
+    if (!installEventTap(true)) scheduleTapRetry();
+}
+
+void FullscreenImageOverlay::scheduleTapRetry() {
+    // Only while the covers are up, and only when another attempt may succeed.
+    if (overlayWindows_.empty() || !tapRetryable_) return;
+    const std::uint64_t generation = lockOutGeneration_;
+    std::weak_ptr<FullscreenImageOverlay> weak = weak_from_this();
+    dispatch::Queue::main()->asyncAfter(kKeyboardTapRetryInterval, [weak, generation] {
+        auto engine = weak.lock();
+        if (!engine || engine->lockOutGeneration_ != generation || engine->eventTap_ ||
+            engine->overlayWindows_.empty())
+            return;
+        if (!engine->installEventTap(false)) engine->scheduleTapRetry();
+    });
+}
+
+bool FullscreenImageOverlay::installEventTap(bool announceFailure) {
     foundation::NotificationCenter* center = center_;
+    desktop::KeyboardTapFailure failure;
     eventTap_ = windowSystem_->createKeyboardTap(
-        [center](const desktop::KeyEvent& event) { return lockOutTapCallback(event, *center); });
-    if (eventTap_)
+        [center](const desktop::KeyEvent& event) { return lockOutTapCallback(event, *center); },
+        &failure);
+    if (eventTap_) {
         printLine("✅ Event tap active");
-    else
+        return true;
+    }
+    if (announceFailure) {
         printLine("❌ Event tap failed — need Accessibility permission");
+        if (!failure.cause.empty()) printLine(failure.cause);
+    }
+    tapRetryable_ = failure.retryable;
+    return false;
 }
 
 }  // namespace mantleshade

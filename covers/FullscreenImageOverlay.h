@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -77,6 +78,9 @@ class FullscreenImageOverlay final : public OSCDelegate,
     bool isActive() const { return isActive_; }
     bool allowUserInteraction() const { return allowUserInteraction_; }
     const desktop::KeyboardTap* eventTap() const { return eventTap_.get(); }
+    // Whether the Lock Out tap holds the keyboard now. While Lock Out is asked for but this is
+    // false, a modifier key on a cover still hides the covers, so nobody is stranded.
+    bool isKeyboardTapInForce() const { return eventTap_ && eventTap_->isEnabled(); }
     const std::map<std::uint32_t, PlayerEntry>& screenPlayers() const { return screenPlayers_; }
     bool isObservingHideNotification() const { return hideObserver_.has_value(); }
     desktop::WindowSystem& windowSystem() { return *windowSystem_; }
@@ -101,6 +105,11 @@ class FullscreenImageOverlay final : public OSCDelegate,
 
     void finishShow();
     void removeHideObserver();
+    void disableEventTap();
+    // Tries to take the keyboard for Lock Out; answers whether it was taken. `announceFailure`
+    // prints the failure lines (the first attempt only).
+    bool installEventTap(bool announceFailure);
+    void scheduleTapRetry();
 
     std::shared_ptr<desktop::WindowSystem> windowSystem_;
     foundation::UserDefaults* defaults_;
@@ -115,6 +124,14 @@ class FullscreenImageOverlay final : public OSCDelegate,
     std::vector<PlayerEntry> displacedPlayers_;
     bool allowUserInteraction_ = true;
     std::optional<foundation::NotificationCenter::ObserverToken> hideObserver_;
+    // Bumped by every start and end of Lock Out, so that a pending retry of an earlier Lock Out
+    // does nothing.
+    std::uint64_t lockOutGeneration_ = 0;
+    // Whether the last refused grab may succeed later.
+    bool tapRetryable_ = false;
 };
+
+// How often a refused keyboard grab is tried again while Lock Out covers are up.
+inline constexpr std::chrono::milliseconds kKeyboardTapRetryInterval{100};
 
 }  // namespace mantleshade

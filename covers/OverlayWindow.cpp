@@ -33,8 +33,11 @@ void OverlayWindow::flagsChanged() {
 void OverlayWindow::requestHide(bool modifierRule) {
     auto engine = overlay.lock();
     if (!engine) return;
+    // Lock Out without the keyboard in hand (no trust, or the grab refused for now) leaves the
+    // modifier keys as the way out.
     bool allowed = engine->allowUserInteraction() ||
-                   (modifierRule && !engine->windowSystem().isProcessTrusted());
+                   (modifierRule && (!engine->windowSystem().isProcessTrusted() ||
+                                     !engine->isKeyboardTapInForce()));
     if (!allowed) return;
     // Through the main queue, so the windows close outside their own event handling.
     std::weak_ptr<FullscreenImageOverlay> weak = engine;

@@ -10,7 +10,8 @@ class FullscreenImageOverlay;
 
 // One cover window: the platform window plus the input rules of a cover. A press or click asks
 // the engine to hide every cover when its user interaction is allowed; a modifier change also
-// does when the process lacks the Accessibility trust (Lock Out without its keyboard tap). The
+// does while Lock Out has no keyboard tap in force (no Accessibility trust, or the grab refused
+// for now). The
 // hide always goes through the main queue. A window whose engine is gone ignores every event.
 class OverlayWindow final : public desktop::WindowEventHandler {
   public:

@@ -42,10 +42,9 @@ void QtWindowSystem::activateIgnoringOtherApps() {
     // Nothing to do on X11: each cover window activates itself as it is ordered front.
 }
 
-std::unique_ptr<KeyboardTap> QtWindowSystem::createKeyboardTap(KeyboardTap::Callback callback) {
-    auto tap = X11KeyboardTap::create(std::move(callback));
-    if (!tap) Accessibility::noteKeyboardGrabResult(false);
-    return tap;
+std::unique_ptr<KeyboardTap> QtWindowSystem::createKeyboardTap(KeyboardTap::Callback callback,
+                                                               KeyboardTapFailure* failure) {
+    return X11KeyboardTap::create(std::move(callback), failure);
 }
 
 bool QtWindowSystem::isProcessTrusted() {

@@ -12,7 +12,8 @@ class QtWindowSystem final : public WindowSystem {
     std::shared_ptr<LoopingPlayer> createLoopingPlayer(const foundation::URL& url) override;
     QImage loadImage(const foundation::URL& url) override;
     void activateIgnoringOtherApps() override;
-    std::unique_ptr<KeyboardTap> createKeyboardTap(KeyboardTap::Callback callback) override;
+    std::unique_ptr<KeyboardTap> createKeyboardTap(KeyboardTap::Callback callback,
+                                                   KeyboardTapFailure* failure) override;
     bool isProcessTrusted() override;
 };
 

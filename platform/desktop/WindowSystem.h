@@ -25,8 +25,10 @@ class WindowSystem : public Screens {
     virtual QImage loadImage(const foundation::URL& url) = 0;
     // Brings the application to the front.
     virtual void activateIgnoringOtherApps() = 0;
-    // Takes the session's keyboard and enables the tap; null when it cannot be taken.
-    virtual std::unique_ptr<KeyboardTap> createKeyboardTap(KeyboardTap::Callback callback) = 0;
+    // Takes the session's keyboard and enables the tap; null when it cannot be taken, with the
+    // reason in `failure` when given.
+    virtual std::unique_ptr<KeyboardTap> createKeyboardTap(KeyboardTap::Callback callback,
+                                                           KeyboardTapFailure* failure) = 0;
     // The Accessibility trust check without prompting.
     virtual bool isProcessTrusted() = 0;
 

@@ -30,6 +30,12 @@ TEST(PreferencesTextsTest, KeysShowAsTheyStandUnlessTranslated) {
     EXPECT_EQ(PreferencesTexts::text("Show icon in Dock"), "Show icon in taskbar");
     EXPECT_FALSE(
         PreferencesTexts::text("Lock Out - Disable all interactions with the Mac").contains("Mac"));
+    // No prompt exists on Linux: the note must not promise one.
+    EXPECT_FALSE(
+        PreferencesTexts::text("Lock Out requires Accessibility permission from macOS. You "
+                               "will be prompted to grant this permission the first time "
+                               "the feature is used.")
+            .contains("prompted"));
 
     foundation::setLocalizationProvider(
         [](const std::string& table, const std::string& key) -> std::optional<std::string> {

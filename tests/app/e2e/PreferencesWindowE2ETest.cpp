@@ -1,0 +1,127 @@
+// The Preferences window as the application opens it, on a real X server with two monitors:
+// at its initial size, on each monitor, with per-screen media (an image and a video).
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QScreen>
+#include <QStyle>
+#include <QStyleOptionComboBox>
+#include <QTabWidget>
+#include <QTest>
+#include <fstream>
+
+#include "app/AppDelegate.h"
+#include "app/BehaviourTab.h"
+#include "app/ConnectedMonitorsView.h"
+#include "app/CoverEditorView.h"
+#include "app/MediaRow.h"
+#include "app/PreferencesSettings.h"
+#include "app/PreferencesView.h"
+#include "covers/FullscreenImageOverlay.h"
+#include "platform/desktop/MainQueuePump.h"
+#include "platform/desktop/Screens.h"
+#include "platform/foundation/UserDefaults.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/Xvfb.h"
+
+namespace {
+
+// Keeps a screenshot of `area` beside the build for a person to look at.
+void save(const testsupport::Screenshot& shot, const QRect& area, const std::string& name) {
+    std::ofstream out(std::string(MS_BINARY_DIR) + "/" + name, std::ios::binary);
+    out << "P6\n" << area.width() << " " << area.height() << "\n255\n";
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x) {
+            auto p = shot.pixel(x, y);
+            out.write(reinterpret_cast<const char*>(p.data()), 3);
+        }
+}
+
+}  // namespace
+
+TEST(PreferencesWindowE2ETest, WholeContentAtItsInitialSizeOnBothMonitors) {
+    testsupport::Xvfb x;
+    if (!x.ok()) GTEST_SKIP() << x.error();
+    testsupport::TempDir dir{"ms-prefs-window-e2e"};
+    auto defaults = foundation::UserDefaults::openAt(dir / "defaults.json");
+    defaults->set("oscPort", std::int64_t{0});
+
+    int argc = 1;
+    char name[] = "preferences-window-e2e";
+    char* argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    desktop::MainQueuePump::install();
+    const auto screens = desktop::Screens::system()->screens();
+    ASSERT_EQ(screens.size(), 2u);
+
+    auto list = mantleshade::PreferencesSettings::makeDefaultOverlays();
+    list[0].name = "Stage";
+    list[0].useSameMediaForAllScreens = false;
+    const std::string data = MS_TEST_DATA_DIR;
+    list[0].screenMedia[mantleshade::displayIDKey(*screens[0].displayID)].path =
+        foundation::URL::fileURL(data + "/red-blue-400x200.png");
+    list[0].screenMedia[mantleshade::displayIDKey(*screens[1].displayID)].path =
+        foundation::URL::fileURL(data + "/loop-160x90.mp4");
+    list[2].name = "Interval slide";
+    defaults->set("overlays", mantleshade::OverlayData::encodeList(list));
+
+    updater::UpdaterConfiguration configuration;
+    configuration.settingsPath = QString::fromStdString((dir / "updater.json").string());
+    configuration.currentVersion = "1.0.0";
+    configuration.showsDialogs = false;
+    foundation::NotificationCenter center;
+    mantleshade::AppDelegate delegate(mantleshade::FullscreenImageOverlay::create(
+                                          desktop::WindowSystem::qt(), defaults.get(), &center),
+                                      configuration, defaults.get());
+    delegate.applicationDidFinishLaunching();
+    delegate.openPreferences();
+    QWidget* window = delegate.preferencesWindow();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    auto* view = window->findChild<mantleshade::PreferencesView*>();
+    ASSERT_NE(view, nullptr);
+
+    // X11 has no permission to ask for: Lock Out can be switched.
+    EXPECT_TRUE(view->behaviourTab()->lockOutToggle()->isEnabled());
+    EXPECT_FALSE(view->behaviourTab()->permissionHint()->isVisible());
+
+    const QRect monitors[] = {QRect(0, 0, 1920, 1080), QRect(1920, 0, 1280, 1024)};
+    for (int m = 0; m < 2; ++m) {
+        SCOPED_TRACE(m);
+        QRect frame = window->frameGeometry();
+        frame.moveCenter(monitors[m].center());
+        window->move(frame.topLeft());
+        QTest::qWait(100);
+        for (int tab = 0; tab < 2; ++tab) {
+            view->tabs()->setCurrentIndex(tab);
+            QTest::qWait(tab == 1 ? 800 : 200);  // the video's first frame
+            const auto shot = x.screenshot();
+            ASSERT_TRUE(shot.valid());
+            save(shot, window->frameGeometry().adjusted(-10, -10, 10, 10),
+                 "preferences-window-" + std::to_string(m) + "-" + std::to_string(tab) + ".ppm");
+        }
+        auto* monitorsView = view->mediaTab()->monitorsView();
+        for (mantleshade::MediaRow* row : monitorsView->rows()) EXPECT_GE(row->height(), 64);
+        QComboBox* picker = view->mediaTab()->picker();
+        for (int index : {0, 2}) {
+            picker->setCurrentIndex(index);
+            QTest::qWait(20);
+            QStyleOptionComboBox option;
+            option.initFrom(picker);
+            const QRect field = picker->style()->subControlRect(
+                QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, picker);
+            EXPECT_LE(picker->fontMetrics().horizontalAdvance(picker->currentText()), field.width())
+                << picker->currentText().toStdString();
+        }
+        picker->setCurrentIndex(0);
+        // Nothing of the content is cut off by the window's edge.
+        EXPECT_TRUE(window->rect().contains(view->geometry()));
+    }
+    window->close();
+    delegate.applicationWillTerminate();
+}
