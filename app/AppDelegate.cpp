@@ -72,6 +72,8 @@ void AppDelegate::applicationDidFinishLaunching() {
     keyEquivalents_->add(quit);
 
     oscManager_->setDelegate(imageOverlay_);
+    // Cover windows and images ready before the first show asks for them.
+    if (imageOverlay_) imageOverlay_->prepareCovers();
 
     if (defaults_->boolean("showInDock").value_or(false)) {
         desktop::setActivationPolicy(desktop::ActivationPolicy::regular);

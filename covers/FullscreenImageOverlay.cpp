@@ -1,5 +1,6 @@
 #include "covers/FullscreenImageOverlay.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <iostream>
 
@@ -46,6 +47,7 @@ FullscreenImageOverlay::FullscreenImageOverlay(std::shared_ptr<desktop::WindowSy
 
 FullscreenImageOverlay::~FullscreenImageOverlay() {
     printLine("⚠️ FullscreenImageOverlay deallocated");
+    if (overlaysObserver_) defaults_->removeObserver(*overlaysObserver_);
     removeHideObserver();
     if (dispatch::isMainThread()) {
         tearDownOverlays();
@@ -114,6 +116,39 @@ void FullscreenImageOverlay::blackout() {
     dispatch::Queue::main()->async([weak] {
         if (auto engine = weak.lock()) engine->showBlackout();
     });
+}
+
+void FullscreenImageOverlay::prepareCovers() {
+    windowSystem_->prepareWindows();
+    prefetchCoverImages();
+    if (overlaysObserver_) return;
+    std::weak_ptr<FullscreenImageOverlay> weak = weak_from_this();
+    overlaysObserver_ = defaults_->addObserver([weak](const std::string& key) {
+        if (key != kOverlaysDefaultsKey) return;
+        dispatch::Queue::main()->async([weak] {
+            if (auto engine = weak.lock()) engine->prefetchCoverImages();
+        });
+    });
+}
+
+void FullscreenImageOverlay::prefetchCoverImages() {
+    std::vector<foundation::URL> images;
+    auto add = [&](OverlayData::MediaItem item) {
+        auto url = item.resolvedURL();
+        if (url && !isVideoFile(*url) &&
+            std::find(images.begin(), images.end(), *url) == images.end())
+            images.push_back(*url);
+    };
+    if (auto list = OverlayData::loadList(*defaults_)) {
+        for (const OverlayData& cover : *list) {
+            if (cover.useSameMediaForAllScreens) {
+                if (cover.sharedMedia) add(*cover.sharedMedia);
+            } else {
+                for (const auto& [key, item] : cover.screenMedia) add(item);
+            }
+        }
+    }
+    windowSystem_->prefetchImages(images);
 }
 
 void FullscreenImageOverlay::hideOverlays() {
@@ -261,7 +296,8 @@ void FullscreenImageOverlay::finishShow() {
 
 std::shared_ptr<OverlayWindow> FullscreenImageOverlay::makeOverlayWindow(
     const desktop::Screen& screen, const OverlayContent& content) {
-    auto window = std::make_shared<OverlayWindow>(windowSystem_->createWindow(screen));
+    auto window =
+        std::make_shared<OverlayWindow>(windowSystem_->createWindow(screen), windowSystem_);
     window->overlay = weak_from_this();
     windowSystem_->activateIgnoringOtherApps();
     desktop::Window& platform = window->window();

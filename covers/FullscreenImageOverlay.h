@@ -66,6 +66,11 @@ class FullscreenImageOverlay final : public OSCDelegate,
     void clear() override;
     void blackout() override;
 
+    // Readies the covers ahead of the first show (main thread, at start-up): a cover window per
+    // screen, and the images of the stored covers decoded and scaled off the main thread, again
+    // whenever the stored list changes.
+    void prepareCovers();
+
     // Tears down at once on the main thread, else on the main queue.
     void hideOverlays();
     // Takes every cover down now. Main thread only.
@@ -104,6 +109,7 @@ class FullscreenImageOverlay final : public OSCDelegate,
                            foundation::NotificationCenter* center);
 
     void finishShow();
+    void prefetchCoverImages();
     void removeHideObserver();
     void disableEventTap();
     // Tries to take the keyboard for Lock Out; answers whether it was taken. `announceFailure`
@@ -124,6 +130,8 @@ class FullscreenImageOverlay final : public OSCDelegate,
     std::vector<PlayerEntry> displacedPlayers_;
     bool allowUserInteraction_ = true;
     std::optional<foundation::NotificationCenter::ObserverToken> hideObserver_;
+    // The observation of the stored list, from prepareCovers on.
+    std::optional<std::uint64_t> overlaysObserver_;
     // Bumped by every start and end of Lock Out, so that a pending retry of an earlier Lock Out
     // does nothing.
     std::uint64_t lockOutGeneration_ = 0;

@@ -5,12 +5,15 @@
 
 namespace mantleshade {
 
-OverlayWindow::OverlayWindow(std::unique_ptr<desktop::Window> window) : window_(std::move(window)) {
+OverlayWindow::OverlayWindow(std::unique_ptr<desktop::Window> window,
+                             std::weak_ptr<desktop::WindowSystem> system)
+    : window_(std::move(window)), system_(std::move(system)) {
     window_->setEventHandler(this);
 }
 
 OverlayWindow::~OverlayWindow() {
     window_->setEventHandler(nullptr);
+    if (auto system = system_.lock()) system->recycleWindow(std::move(window_));
 }
 
 void OverlayWindow::mouseDown() {

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "platform/desktop/Window.h"
+#include "platform/desktop/WindowSystem.h"
 
 namespace mantleshade {
 
@@ -15,7 +16,10 @@ class FullscreenImageOverlay;
 // hide always goes through the main queue. A window whose engine is gone ignores every event.
 class OverlayWindow final : public desktop::WindowEventHandler {
   public:
-    explicit OverlayWindow(std::unique_ptr<desktop::Window> window);
+    // `system`, when given, takes the platform window back when this one goes (it may keep it
+    // for the next show); otherwise the platform window is deleted.
+    explicit OverlayWindow(std::unique_ptr<desktop::Window> window,
+                           std::weak_ptr<desktop::WindowSystem> system = {});
     ~OverlayWindow() override;
     OverlayWindow(const OverlayWindow&) = delete;
     OverlayWindow& operator=(const OverlayWindow&) = delete;
@@ -40,6 +44,7 @@ class OverlayWindow final : public desktop::WindowEventHandler {
     void requestHide(bool evenWithoutInteraction);
 
     std::unique_ptr<desktop::Window> window_;
+    std::weak_ptr<desktop::WindowSystem> system_;
 };
 
 }  // namespace mantleshade

@@ -1,5 +1,6 @@
 #include "platform/desktop/CoverWindow.h"
 
+#include <QBackingStore>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPainter>
@@ -58,6 +59,25 @@ void CoverWindow::setVideoContent(LoopingPlayer& player) {
     auto* view = new VideoView(this);
     if (auto* qtPlayer = dynamic_cast<QtLoopingPlayer*>(&player)) qtPlayer->attach(*view);
     setContent(view);
+}
+
+QScreen* CoverWindow::coverScreen() const {
+    return screen_.data();
+}
+
+void CoverWindow::prepareOffscreen() {
+    create();
+    QBackingStore* store = backingStore();
+    if (!store) return;
+    store->resize(size());
+    // Touched once, so its pages are in place before the first paint.
+    const QRect all = rect();
+    store->beginPaint(QRegion(all));
+    if (QPaintDevice* device = store->paintDevice()) {
+        QPainter painter(device);
+        painter.fillRect(all, Qt::black);
+    }
+    store->endPaint();
 }
 
 void CoverWindow::setBlackoutContent() {

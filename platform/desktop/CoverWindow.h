@@ -32,6 +32,11 @@ class CoverWindow final : public QWidget, public Window {
 
     // The current content view, or null (black).
     QWidget* contentView() const { return content_; }
+    // The screen it was made for; null once that screen is gone.
+    QScreen* coverScreen() const;
+    // Builds the native window and its backing store now, without showing anything, so that the
+    // first show only maps and paints.
+    void prepareOffscreen();
 
     static bool isModifierKey(int key);
 

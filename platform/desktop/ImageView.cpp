@@ -2,6 +2,8 @@
 
 #include <QPainter>
 
+#include "platform/desktop/ImageCache.h"
+
 namespace desktop {
 
 ImageView::ImageView(QWidget* parent) : QWidget(parent) {
@@ -11,7 +13,7 @@ ImageView::ImageView(QWidget* parent) : QWidget(parent) {
 
 void ImageView::setImage(const QImage& image) {
     image_ = image;
-    scaled_ = QPixmap();
+    scaled_ = QImage();
     update();
 }
 
@@ -28,9 +30,8 @@ void ImageView::paintEvent(QPaintEvent*) {
     QRect target = fittedRect(image_.size(), size());
     if (target.isEmpty()) return;
     if (scaled_.size() != target.size())
-        scaled_ = QPixmap::fromImage(
-            image_.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
-    painter.drawPixmap(target.topLeft(), scaled_);
+        scaled_ = ImageCache::shared().scaled(image_, target.size());
+    painter.drawImage(target.topLeft(), scaled_);
 }
 
 }  // namespace desktop
