@@ -24,6 +24,11 @@ CoverWindow::CoverWindow(const Screen& screen)
     setAutoFillBackground(false);
     QPalette palette;
     palette.setColor(QPalette::Window, Qt::black);
+    // The same in every state, so that gaining or losing activation repaints nothing.
+    for (int role = 0; role < QPalette::NColorRoles; ++role) {
+        const auto r = static_cast<QPalette::ColorRole>(role);
+        palette.setBrush(QPalette::Inactive, r, palette.brush(QPalette::Active, r));
+    }
     setPalette(palette);
     // Placed on its screen from the start, so it never shows anywhere else.
     if (screen_) {
@@ -113,7 +118,9 @@ void CoverWindow::orderOut() {
 }
 
 void CoverWindow::close() {
-    QWidget::close();
+    // Hidden, not destroyed: the native window and its backing store stay for the next show
+    // (QWidget::close would destroy both).
+    hide();
 }
 
 void CoverWindow::setFrame(const Rect& frame) {
@@ -128,7 +135,21 @@ Rect CoverWindow::frame() const {
 }
 
 void CoverWindow::display() {
-    repaint();
+    QBackingStore* store = backingStore();
+    QWindow* native = windowHandle();
+    if (!isVisible() || !store || !native || !native->handle()) {
+        repaint();
+        return;
+    }
+    // Painted into the backing store and put on screen now, right behind the map request, rather
+    // than a server round trip later when the expose arrives. Whatever the store held from an
+    // earlier show is painted over before anything is flushed.
+    const QRect all = rect();
+    if (store->size() != all.size()) store->resize(all.size());
+    store->beginPaint(QRegion(all));
+    render(store->paintDevice(), QPoint(), QRegion(all), DrawWindowBackground | DrawChildren);
+    store->endPaint();
+    store->flush(QRegion(all), native);
 }
 
 bool CoverWindow::isModifierKey(int key) {
@@ -156,6 +177,15 @@ bool CoverWindow::event(QEvent* event) {
         return true;
     }
     return QWidget::event(event);
+}
+
+// Focus changes draw nothing on a cover: no repaint for them.
+void CoverWindow::focusInEvent(QFocusEvent* event) {
+    event->accept();
+}
+
+void CoverWindow::focusOutEvent(QFocusEvent* event) {
+    event->accept();
 }
 
 void CoverWindow::mousePressEvent(QMouseEvent* event) {

@@ -26,11 +26,16 @@ QRect ImageView::fittedRect(const QSize& imageSize, const QSize& size) {
 
 void ImageView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.fillRect(rect(), Qt::black);
     QRect target = fittedRect(image_.size(), size());
-    if (target.isEmpty()) return;
-    if (scaled_.size() != target.size())
+    if (!target.isEmpty() && scaled_.size() != target.size())
         scaled_ = ImageCache::shared().scaled(image_, target.size());
+    if (target.isEmpty() || scaled_.isNull()) {
+        painter.fillRect(rect(), Qt::black);
+        return;
+    }
+    // Black only around the picture: the picture itself is opaque.
+    for (const QRect& border : QRegion(rect()).subtracted(QRegion(target)))
+        painter.fillRect(border, Qt::black);
     painter.drawImage(target.topLeft(), scaled_);
 }
 
