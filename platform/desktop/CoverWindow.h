@@ -34,8 +34,8 @@ class CoverWindow final : public QWidget, public Window {
     QWidget* contentView() const { return content_; }
     // The screen it was made for; null once that screen is gone.
     QScreen* coverScreen() const;
-    // Builds the native window and its backing store now, without showing anything, so that the
-    // first show only maps and paints.
+    // Builds the native window and its backing store now (if not built yet) and paints the store
+    // black, without showing anything, so that the next show only maps and paints.
     void prepareOffscreen();
 
     static bool isModifierKey(int key);

@@ -58,11 +58,13 @@ void CoverWindowPool::put(std::unique_ptr<CoverWindow> window) {
     if (!window) return;
     window->setEventHandler(nullptr);
     if (window->isVisible()) window->orderOut();
-    // Nothing of the last show stays: the next one sets its own content before painting.
-    window->setBlackoutContent();
     prune();
     QScreen* screen = window->coverScreen();
     if (!screen || !QGuiApplication::screens().contains(screen) || has(screen)) return;
+    // Nothing of the last show stays, neither the content view nor its pixels in the backing
+    // store: should anything put the store on screen before the next show paints, it is black.
+    window->setBlackoutContent();
+    window->prepareOffscreen();
     kept_.push_back(std::move(window));
 }
 

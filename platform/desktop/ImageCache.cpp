@@ -23,6 +23,9 @@ namespace {
 constexpr std::size_t kExtraImages = 4;
 // Scaled pictures kept per image: one per screen size, and some to spare.
 constexpr std::size_t kSizesPerImage = 8;
+// Pixels kept at most, decoded and scaled together; past it the files used longest ago go (and
+// are decoded again at their next show).
+constexpr qsizetype kBudgetBytes = qsizetype{1} << 30;
 
 bool onMainThread() {
     auto* app = QCoreApplication::instance();
@@ -116,8 +119,7 @@ QImage ImageCache::scaled(const QImage& image, const QSize& size) {
                       scaled_.upper_bound({key.first, {INT_MAX, INT_MAX}}));
     }
     scaled_[key] = picture;
-    if (scaled_.size() > kExtraImages * kSizesPerImage + wanted_.size() * kSizesPerImage)
-        trimLocked();
+    trimLocked();
     return picture;
 }
 
@@ -131,7 +133,25 @@ void ImageCache::trimLocked() {
         for (std::size_t i = 0; i + kExtraImages < extra.size(); ++i)
             images_.erase(extra[i].second);
     }
-    // And of the pictures of images no longer kept.
+    dropOrphansLocked();
+    // Within the budget, whatever the list names.
+    auto bytes = [this] {
+        qsizetype total = 0;
+        for (const auto& [path, entry] : images_) total += entry.image.sizeInBytes();
+        for (const auto& [key, picture] : scaled_) total += picture.sizeInBytes();
+        return total;
+    };
+    while (images_.size() > 1 && bytes() > kBudgetBytes) {
+        auto oldest = std::min_element(images_.begin(), images_.end(), [](auto& a, auto& b) {
+            return a.second.lastUse < b.second.lastUse;
+        });
+        images_.erase(oldest);
+        dropOrphansLocked();
+    }
+}
+
+void ImageCache::dropOrphansLocked() {
+    // The pictures of images no longer kept.
     std::set<qint64> live;
     for (const auto& [path, entry] : images_) live.insert(entry.image.cacheKey());
     for (auto it = scaled_.begin(); it != scaled_.end();) {

@@ -71,6 +71,7 @@ class ImageCache {
     // Decodes unless the cache holds the file as it is on disk; answers the image either way.
     QImage load(const QString& path, const Stamp& stamp);
     void trimLocked();
+    void dropOrphansLocked();
     void fileChanged(const QString& path);
     void decodeAhead(const std::vector<QString>& paths);
 
