@@ -10,7 +10,7 @@ namespace {
 
 const std::map<std::string, std::string>& englishTable() {
     static const std::map<std::string, std::string> table = {
-        {"Show icon in Dock", "Show icon in taskbar"},
+        {"Show icon in Dock", "Show the Preferences window in the taskbar"},
         {"Lock Out - Disable all interactions with the Mac",
          "Lock Out - Disable all interactions with the computer"},
         {"Lock Out disables all keyboard and mouse input while the overlay is displayed. Control "

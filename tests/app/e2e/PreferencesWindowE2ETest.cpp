@@ -5,13 +5,16 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QScreen>
 #include <QStyle>
 #include <QStyleOptionComboBox>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 #include <fstream>
 
 #include "app/AppDelegate.h"
@@ -20,6 +23,7 @@
 #include "app/CoverEditorView.h"
 #include "app/MediaRow.h"
 #include "app/PreferencesSettings.h"
+#include "app/PreferencesSystemServices.h"
 #include "app/PreferencesView.h"
 #include "covers/FullscreenImageOverlay.h"
 #include "platform/desktop/MainQueuePump.h"
@@ -124,4 +128,70 @@ TEST(PreferencesWindowE2ETest, WholeContentAtItsInitialSizeOnBothMonitors) {
     }
     window->close();
     delegate.applicationWillTerminate();
+}
+
+TEST(PreferencesWindowE2ETest, FocusReturnsToTheWindowAfterTheFileDialog) {
+    testsupport::Xvfb x;
+    if (!x.ok()) GTEST_SKIP() << x.error();
+    int argc = 1;
+    char name[] = "preferences-focus-e2e";
+    char* argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+
+    QWidget window;
+    auto* field = new QLineEdit(&window);
+    window.resize(400, 100);
+    window.show();
+    window.activateWindow();
+    field->setFocus();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    auto focusedXWindow = [&] {
+        int status = 0;
+        std::string out = x.run("xdotool getwindowfocus", &status);
+        return status == 0 ? std::stoul(out) : 0ul;
+    };
+
+    mantleshade::PreferencesSystemServices services(nullptr);
+    const std::string chosen = std::string(MS_TEST_DATA_DIR) + "/green-300x400.jpg";
+    for (bool choose : {false, true}) {
+        SCOPED_TRACE(choose ? "a file chosen" : "cancelled");
+        bool dialogSeen = false;
+        std::string leftover;
+        // Answers the dialog once it is up; closes whatever is still modal later, so that
+        // nothing hangs.
+        QTimer poll;
+        int ticks = 0;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            ++ticks;
+            QWidget* modal = QApplication::activeModalWidget();
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            if (dialog && !dialogSeen && ticks >= 3) {
+                dialogSeen = true;
+                if (choose) {
+                    // As typed: selectFile() leaves a focused name field alone.
+                    if (auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit"))
+                        edit->setText(QString::fromStdString(chosen));
+                    static_cast<QDialog*>(dialog)->accept();
+                } else {
+                    dialog->reject();
+                }
+            } else if (modal && ticks > 30) {
+                leftover = modal->metaObject()->className();
+                modal->close();
+            }
+        });
+        poll.start(100);
+        const auto result = services.chooseMedia();
+        poll.stop();
+        ASSERT_TRUE(dialogSeen);
+        EXPECT_EQ(leftover, "");
+        EXPECT_EQ(result.has_value(), choose);
+        // Typing goes to the window again, without a click.
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return focusedXWindow() == static_cast<unsigned long>(window.winId()); }, 3000));
+        field->clear();
+        x.run("xdotool type a");
+        EXPECT_TRUE(QTest::qWaitFor([&] { return field->text() == "a"; }, 3000))
+            << field->text().toStdString();
+    }
 }
