@@ -53,7 +53,12 @@ ImageCache::ImageCache() : queue_(dispatch::Queue::createSerial("mantleshade.ima
 
 ImageCache::~ImageCache() {
     waitForPrefetch();
-    if (watcher_ && !onMainThread()) (void)watcher_.release();  // it belongs to the main thread
+    // The watcher belongs to the application's thread: deleted there, or with the application.
+    if (!watcher_) return;
+    if (onMainThread())
+        delete watcher_.data();
+    else
+        QObject::disconnect(watcher_.data(), nullptr, nullptr, nullptr);
 }
 
 ImageCache::Stamp ImageCache::stampOf(const QString& path) {
@@ -170,8 +175,9 @@ void ImageCache::prefetch(std::vector<QString> paths, std::vector<QSize> viewSiz
     }
     if (onMainThread()) {
         if (!watcher_) {
-            watcher_ = std::make_unique<QFileSystemWatcher>();
-            QObject::connect(watcher_.get(), &QFileSystemWatcher::fileChanged,
+            // A child of the application, so that it goes with it (tests make several).
+            watcher_ = new QFileSystemWatcher(QCoreApplication::instance());
+            QObject::connect(watcher_.data(), &QFileSystemWatcher::fileChanged,
                              [this](const QString& path) { fileChanged(path); });
         }
         const QStringList watched = watcher_->files();

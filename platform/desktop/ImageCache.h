@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QFileSystemWatcher>
 #include <QImage>
+#include <QPointer>
 #include <QSize>
 #include <QString>
 
@@ -11,8 +13,6 @@
 #include <set>
 #include <utility>
 #include <vector>
-
-class QFileSystemWatcher;
 
 namespace dispatch {
 class Queue;
@@ -85,7 +85,7 @@ class ImageCache {
     int scales_ = 0;
 
     std::shared_ptr<dispatch::Queue> queue_;
-    std::unique_ptr<QFileSystemWatcher> watcher_;  // main thread
+    QPointer<QFileSystemWatcher> watcher_;  // main thread
 };
 
 }  // namespace desktop
