@@ -49,6 +49,7 @@ void CoverWindow::setContent(QWidget* view) {
     if (content_) delete content_.data();
     content_ = view;
     if (view) {
+        storeIsBlack_ = false;
         view->setGeometry(rect());
         view->show();
     }
@@ -81,6 +82,7 @@ void CoverWindow::prepareOffscreen() {
     if (QPaintDevice* device = store->paintDevice()) {
         QPainter painter(device);
         painter.fillRect(all, Qt::black);
+        storeIsBlack_ = true;
     }
     store->endPaint();
 }
@@ -145,10 +147,17 @@ void CoverWindow::display() {
     // than a server round trip later when the expose arrives. Whatever the store held from an
     // earlier show is painted over before anything is flushed.
     const QRect all = rect();
-    if (store->size() != all.size()) store->resize(all.size());
-    store->beginPaint(QRegion(all));
-    render(store->paintDevice(), QPoint(), QRegion(all), DrawWindowBackground | DrawChildren);
-    store->endPaint();
+    if (store->size() != all.size()) {
+        store->resize(all.size());
+        storeIsBlack_ = false;
+    }
+    // A black cover in a store that is black already (a kept window) only needs the put.
+    if (content_ || !storeIsBlack_) {
+        store->beginPaint(QRegion(all));
+        render(store->paintDevice(), QPoint(), QRegion(all), DrawWindowBackground | DrawChildren);
+        store->endPaint();
+        storeIsBlack_ = !content_;
+    }
     store->flush(QRegion(all), native);
 }
 

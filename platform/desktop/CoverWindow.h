@@ -56,6 +56,8 @@ class CoverWindow final : public QWidget, public Window {
     WindowEventHandler* handler_ = nullptr;
     QPointer<QWidget> content_;
     QPointer<QScreen> screen_;
+    // Whether the backing store holds nothing but black (painted so, no content view since).
+    bool storeIsBlack_ = false;
 };
 
 }  // namespace desktop
