@@ -24,11 +24,6 @@ CoverWindow::CoverWindow(const Screen& screen)
     setAutoFillBackground(false);
     QPalette palette;
     palette.setColor(QPalette::Window, Qt::black);
-    // The same in every state, so that gaining or losing activation repaints nothing.
-    for (int role = 0; role < QPalette::NColorRoles; ++role) {
-        const auto r = static_cast<QPalette::ColorRole>(role);
-        palette.setBrush(QPalette::Inactive, r, palette.brush(QPalette::Active, r));
-    }
     setPalette(palette);
     // Placed on its screen from the start, so it never shows anywhere else.
     if (screen_) {
