@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QScreen>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <mutex>
@@ -41,32 +42,27 @@ Seen classify(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
 class PixelWatch {
   public:
     PixelWatch(const std::string& display, std::vector<std::pair<int, int>> points)
-        : points_(std::move(points)), seen_(points_.size()) {
+        : points_(std::move(points)), seen_(points_.size()), last_(points_.size(), Seen::other) {
         x_ = xcb_connect(display.c_str(), nullptr);
         root_ = xcb_setup_roots_iterator(xcb_get_setup(x_)).data->root;
         thread_ = std::thread([this] {
-            while (!stop_) {
+            while (!stop_)
                 for (std::size_t i = 0; i < points_.size(); ++i) record(i);
-            }
         });
     }
     ~PixelWatch() {
         stop();
         xcb_disconnect(x_);
     }
-    // Answers what each point showed since the start.
+    // Stops; answers what each point showed since the start.
     std::vector<std::set<Seen>> stop() {
         stop_ = true;
         if (thread_.joinable()) thread_.join();
-        std::lock_guard lock(mutex_);
         return seen_;
     }
-    // Whether every point shows `colour` now.
     bool allShow(Seen colour) {
         std::lock_guard lock(mutex_);
-        for (Seen s : last_)
-            if (s != colour) return false;
-        return last_.size() == points_.size();
+        return std::all_of(last_.begin(), last_.end(), [&](Seen s) { return s == colour; });
     }
 
   private:
@@ -78,12 +74,11 @@ class PixelWatch {
         xcb_get_image_reply_t* reply = xcb_get_image_reply(x_, cookie, nullptr);
         if (!reply) return;
         const std::uint8_t* p = xcb_get_image_data(reply);
-        Seen s = Seen::other;
-        if (xcb_get_image_data_length(reply) >= 3) s = classify(p[2], p[1], p[0]);
+        const Seen s =
+            xcb_get_image_data_length(reply) >= 3 ? classify(p[2], p[1], p[0]) : Seen::other;
         std::free(reply);
         std::lock_guard lock(mutex_);
         seen_[i].insert(s);
-        if (last_.size() < points_.size()) last_.resize(points_.size(), Seen::other);
         last_[i] = s;
     }
 
@@ -117,12 +112,9 @@ class KeptCoversOnX : public ::testing::Test {
         ASSERT_TRUE(OverlayData::saveList({cover}, *defaults));
         system = std::make_shared<desktop::QtWindowSystem>();
         engine = FullscreenImageOverlay::create(system, defaults.get(), &center);
-        ::testing::internal::CaptureStdout();
         engine->prepareCovers();
     }
     void TearDown() override {
-        if (!app) return;
-        ::testing::internal::GetCapturedStdout();
         engine.reset();
         system.reset();
         spinTurns();
