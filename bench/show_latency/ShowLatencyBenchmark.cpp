@@ -1,10 +1,12 @@
 // Latency of a show: from the datagram's send to the moment the middle of every monitor reads the
 // cover's colour in the X server's framebuffer (the covers are mapped and painted). Two rows:
-// "/mantleshade/blackout" (black), and "/mantleshade/show 1" with a 1600x900 PNG cover (the
+// "/mantleshade/blackout" (black), and "/mantleshade/show 2" with a 1600x900 PNG cover (the
 // image's centre colour, which aspect fit puts at the middle of either monitor).
+// And the time a quit takes with a looping video cover up on both monitors: from SIGTERM to the
+// process's exit (target: every one of 50 quits within 300 ms).
 // Runs build/bin/mantleshade on its own Xvfb with two monitors and a white root window.
 //
-//     bench_show_latency                      # 100 timed runs a row; p50_ms and p95_ms counters
+//     bench_show_latency                      # p50_ms, p95_ms and max_ms counters
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -115,13 +117,24 @@ class Session {
         xcb_clear_area(x_, 0, screen_->root, 0, 0, 0, 0);
         xcb_flush(x_);
 
+        image_ = dir_ / "cover.png";
+        if (!writeCoverImage(image_)) return fail(why, "cannot write the cover image");
+        sender_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        return launch(why);
+    }
+
+    // Starts the application (again) and waits until it answers OSC.
+    bool launch(std::string& why) {
         port_ = freePort();
-        const auto image = dir_ / "cover.png";
-        if (!writeCoverImage(image)) return fail(why, "cannot write the cover image");
-        // One cover, the image on every screen; the list is JSON text under "overlays".
+        // Two covers, each on every screen: a looping video, then the image. The list is JSON
+        // text under "overlays".
         const std::string list =
-            R"([{"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF","sharedMedia":{"path":"file://)" +
-            image.string() +
+            R"([{"id":"6F1C2A52-2D1B-4C55-9F43-3E0F7A1E0001","name":"Video",)"
+            R"("useSameMediaForAllScreens":true,"screenMedia":{},"sharedMedia":{"path":"file://)" +
+            std::string(MS_TEST_DATA_DIR) +
+            R"(/loop-160x90.mp4"}},)"
+            R"({"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF","sharedMedia":{"path":"file://)" +
+            image_.string() +
             R"("},"screenMedia":{},"useSameMediaForAllScreens":true,"name":"bench"}])";
         std::filesystem::create_directories(dir_ / "mantleshade");
         std::ofstream(dir_ / "mantleshade" / "defaults.json")
@@ -137,7 +150,6 @@ class Session {
             ::execl(MS_MANTLESHADE_BINARY, "mantleshade", static_cast<char*>(nullptr));
             ::_exit(127);
         }
-        sender_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         // Ready once it answers: before launching finishes OSC has no effect.
         const auto deadline = Clock::now() + 30s;
         while (Clock::now() < deadline) {
@@ -151,12 +163,28 @@ class Session {
     }
 
     ~Session() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
+        quit();
         if (sender_ >= 0) ::close(sender_);
         if (x_) xcb_disconnect(x_);
+    }
+
+    // SIGTERM, then waits for the exit; answers the time it took (zero when nothing ran).
+    std::chrono::nanoseconds quit() {
+        if (pid_ <= 0) return {};
+        const auto start = Clock::now();
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+        return Clock::now() - start;
+    }
+
+    // Whether the middle of every monitor shows neither the white root nor black.
+    bool showsVideo() {
+        for (const auto& m : xvfb_->monitors()) {
+            const Rgb c = pixel(m.x + m.width / 2, m.y + m.height / 2);
+            if (c.r < 0 || isWhite(c) || isBlack(c)) return false;
+        }
+        return true;
     }
 
     void send(const std::string& address, std::optional<std::int32_t> arg = std::nullopt) {
@@ -214,6 +242,7 @@ class Session {
     }
 
     testsupport::TempDir dir_{"ms-bench"};
+    std::filesystem::path image_;
     std::unique_ptr<testsupport::Xvfb> xvfb_;
     xcb_connection_t* x_ = nullptr;
     xcb_screen_t* screen_ = nullptr;
@@ -266,12 +295,44 @@ BENCHMARK(BM_BlackoutToCoversExposed)
     ->Unit(benchmark::kMillisecond);
 
 void BM_ImageCoverToCoversExposed(benchmark::State& state) {
-    timeShows(state, "/mantleshade/show", 1, isImageCentre);
+    timeShows(state, "/mantleshade/show", 2, isImageCentre);
 }
 BENCHMARK(BM_ImageCoverToCoversExposed)
     ->Iterations(100)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
+
+// A quit with a looping video cover up on both monitors, from SIGTERM to the exit. A fresh
+// application for each quit (its start and the show are not timed).
+void BM_QuitWithVideoCover(benchmark::State& state) {
+    std::vector<double> samples;
+    for (auto _ : state) {
+        std::string why;
+        if (!gSession->launch(why)) {
+            state.SkipWithError(why.c_str());
+            break;
+        }
+        gSession->send("/mantleshade/show", 1);
+        const auto deadline = Clock::now() + 10s;
+        while (!gSession->showsVideo() && Clock::now() < deadline)
+            std::this_thread::sleep_for(10ms);
+        if (!gSession->showsVideo()) {
+            state.SkipWithError("the video cover did not appear within 10 s");
+            break;
+        }
+        std::this_thread::sleep_for(300ms);  // playing for a while, as a user would quit
+        const std::chrono::duration<double> elapsed = gSession->quit();
+        state.SetIterationTime(elapsed.count());
+        samples.push_back(elapsed.count() * 1000.0);
+    }
+    state.counters["p50_ms"] = percentile(samples, 0.50);
+    state.counters["p95_ms"] = percentile(samples, 0.95);
+    state.counters["max_ms"] =
+        samples.empty() ? 0 : *std::max_element(samples.begin(), samples.end());
+    state.counters["over_300ms"] = static_cast<double>(
+        std::count_if(samples.begin(), samples.end(), [](double ms) { return ms > 300.0; }));
+}
+BENCHMARK(BM_QuitWithVideoCover)->Iterations(50)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
