@@ -123,8 +123,10 @@ class Session {
         return launch(why);
     }
 
-    // Starts the application (again) and waits until it answers OSC.
+    // Starts the application (again) and waits until it answers OSC. A running one quits first:
+    // a second instance would only hand over to it and exit.
     bool launch(std::string& why) {
+        quit();
         port_ = freePort();
         // Two covers, each on every screen: a looping video, then the image. The list is JSON
         // text under "overlays".
