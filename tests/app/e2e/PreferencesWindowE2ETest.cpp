@@ -127,8 +127,15 @@ TEST(PreferencesWindowE2ETest, WholeContentAtItsInitialSizeOnBothMonitors) {
         // Nothing of the content is cut off by the window's edge.
         EXPECT_TRUE(window->rect().contains(view->geometry()));
     }
-    window->close();
-    delegate.applicationWillTerminate();
+    // The menu's key equivalents work in the window: Ctrl+, keeps it, Ctrl+Q quits.
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    x.run("xdotool key ctrl+comma");
+    QTest::qWait(100);
+    EXPECT_EQ(delegate.preferencesWindow(), window);
+    EXPECT_FALSE(delegate.isTerminating());
+    x.run("xdotool key ctrl+q");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return delegate.isTerminating(); }, 3000));
 }
 
 TEST(PreferencesWindowE2ETest, FocusReturnsToTheWindowAfterTheFileDialog) {
