@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStyle>
+#include <QStyleOptionButton>
 #include <QVBoxLayout>
 
 #include "app/AccessibilityPoll.h"
@@ -111,10 +112,19 @@ BehaviourTab::BehaviourTab(PreferencesSettings& settings, PreferencesServices& s
     connect(permissionButton_, &QPushButton::clicked, this,
             [this] { services_.requestAccessibilityPermission(); });
     lockOutRow->addWidget(lockOutToggle_);
-    lockOutRow->addWidget(permissionHint_);
-    lockOutRow->addWidget(permissionButton_);
     lockOutRow->addStretch();
     stack->addLayout(lockOutRow);
+    // The toggle's Linux label leaves no room beside it at the window's width: the hint and the
+    // button go on a line of their own under it, in line with its text, so nothing is cut off.
+    auto* permissionRow = new QHBoxLayout();
+    QStyleOptionButton indicator;
+    indicator.initFrom(lockOutToggle_);
+    permissionRow->addSpacing(
+        style()->subElementRect(QStyle::SE_CheckBoxContents, &indicator, lockOutToggle_).left());
+    permissionRow->addWidget(permissionHint_);
+    permissionRow->addWidget(permissionButton_);
+    permissionRow->addStretch();
+    stack->addLayout(permissionRow);
 
     auto* description = wrapping(
         PreferencesTexts::inlineMarkdownToHtml(PreferencesTexts::text(

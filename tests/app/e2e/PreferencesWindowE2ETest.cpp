@@ -26,6 +26,7 @@
 #include "app/PreferencesSystemServices.h"
 #include "app/PreferencesView.h"
 #include "covers/FullscreenImageOverlay.h"
+#include "platform/desktop/ActivationPolicy.h"
 #include "platform/desktop/MainQueuePump.h"
 #include "platform/desktop/Screens.h"
 #include "platform/foundation/UserDefaults.h"
@@ -126,23 +127,43 @@ TEST(PreferencesWindowE2ETest, WholeContentAtItsInitialSizeOnBothMonitors) {
         // Nothing of the content is cut off by the window's edge.
         EXPECT_TRUE(window->rect().contains(view->geometry()));
     }
-    window->close();
-    delegate.applicationWillTerminate();
+    // The menu's key equivalents work in the window: Ctrl+, keeps it, Ctrl+Q quits.
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    x.run("xdotool key ctrl+comma");
+    QTest::qWait(100);
+    EXPECT_EQ(delegate.preferencesWindow(), window);
+    EXPECT_FALSE(delegate.isTerminating());
+    x.run("xdotool key ctrl+q");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return delegate.isTerminating(); }, 3000));
 }
 
 TEST(PreferencesWindowE2ETest, FocusReturnsToTheWindowAfterTheFileDialog) {
     testsupport::Xvfb x;
     if (!x.ok()) GTEST_SKIP() << x.error();
     int argc = 1;
+    // As users meet it: under a window manager that gives no window the keyboard when a dialog
+    // closes (openbox; without one the X server does the same).
+    if (std::system("command -v openbox >/dev/null 2>&1") == 0) {
+        x.run("openbox --sm-disable >/dev/null 2>&1 &");
+        x.run(
+            "sh -c 'for i in $(seq 50); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | "
+            "grep -q \"window id\" && break; sleep 0.1; done'");
+    }
     char name[] = "preferences-focus-e2e";
     char* argv[] = {name, nullptr};
     QApplication app(argc, argv);
 
+    // As the application makes its Preferences window: kept out of the taskbar.
     QWidget window;
     auto* field = new QLineEdit(&window);
     window.resize(400, 100);
+    desktop::setActivationPolicy(desktop::ActivationPolicy::accessory);
+    desktop::registerApplicationWindow(&window);
     window.show();
-    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    // A click, as a user gives a window the keyboard (a window manager gives none on its own).
+    x.run("xdotool mousemove --window " + std::to_string(window.winId()) + " 200 80 click 1");
     field->setFocus();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     auto focusedXWindow = [&] {

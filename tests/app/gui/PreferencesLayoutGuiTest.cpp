@@ -1,15 +1,18 @@
 // What the Preferences window shows at its own width: nothing a user needs is cut off.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionComboBox>
 #include <QTabWidget>
 #include <QTest>
 
 #include "FakePreferencesServices.h"
+#include "app/BehaviourTab.h"
 #include "app/ConnectedMonitorsView.h"
 #include "app/CoverEditor.h"
 #include "app/CoverEditorView.h"
@@ -132,4 +135,15 @@ TEST_F(PreferencesLayoutGuiTest, ClosedPickerShowsItsWholeLabel) {
     EXPECT_TRUE(shown.endsWith(QString::fromUtf8("… (No Media)"))) << shown.toStdString();
     EXPECT_TRUE(pickerShowsItsWholeText(picker));
     EXPECT_LE(picker->geometry().right(), view->mediaTab()->width());
+}
+
+TEST_F(PreferencesLayoutGuiTest, LockOutRowShowsItsWholeLabelWithThePermissionHint) {
+    services.trusted = false;  // as on Wayland: the hint and the button show beside the toggle
+    auto view = std::make_unique<PreferencesView>(services, *defaults, nullptr);
+    view->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+    QCheckBox* toggle = view->behaviourTab()->lockOutToggle();
+    EXPECT_GE(toggle->width(), toggle->sizeHint().width()) << toggle->text().toStdString();
+    QWidget* button = view->behaviourTab()->permissionButton();
+    EXPECT_LE(button->mapTo(view.get(), QPoint(button->width(), 0)).x(), view->width());
 }
