@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include "app/KeyEquivalents.h"
 #include "app/OSCManager.h"
 #include "app/PreferencesView.h"
 #include "covers/FullscreenImageOverlay.h"
@@ -66,8 +67,13 @@ void AppDelegate::applicationDidFinishLaunching() {
     QAction* quit = menu_->addAction("Quit", this, &AppDelegate::terminate);
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     statusItem_->setMenu(menu_.get());
+    keyEquivalents_ = std::make_unique<KeyEquivalents>();
+    keyEquivalents_->add(preferences);
+    keyEquivalents_->add(quit);
 
     oscManager_->setDelegate(imageOverlay_);
+    // Cover windows and images ready before the first show asks for them.
+    if (imageOverlay_) imageOverlay_->prepareCovers();
 
     if (defaults_->boolean("showInDock").value_or(false)) {
         desktop::setActivationPolicy(desktop::ActivationPolicy::regular);

@@ -20,6 +20,7 @@ class UserDefaults;
 namespace mantleshade {
 
 class FullscreenImageOverlay;
+class KeyEquivalents;
 class OSCManager;
 
 // The top of the application: owns the status item, the cover engine, OSC remote control, the
@@ -83,6 +84,7 @@ class AppDelegate : public QObject, public updater::SPUStandardUserDriverDelegat
     std::unique_ptr<updater::SPUStandardUpdaterController> updaterController_;
     std::shared_ptr<OSCManager> oscManager_;
     std::unique_ptr<QMenu> menu_;
+    std::unique_ptr<KeyEquivalents> keyEquivalents_;
     bool terminating_ = false;
     bool willTerminateRan_ = false;
 };

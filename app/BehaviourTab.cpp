@@ -3,11 +3,11 @@
 #include <QCheckBox>
 #include <QFrame>
 #include <QHBoxLayout>
-#include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStyle>
+#include <QStyleOptionButton>
 #include <QVBoxLayout>
 
 #include "app/AccessibilityPoll.h"
@@ -112,10 +112,19 @@ BehaviourTab::BehaviourTab(PreferencesSettings& settings, PreferencesServices& s
     connect(permissionButton_, &QPushButton::clicked, this,
             [this] { services_.requestAccessibilityPermission(); });
     lockOutRow->addWidget(lockOutToggle_);
-    lockOutRow->addWidget(permissionHint_);
-    lockOutRow->addWidget(permissionButton_);
     lockOutRow->addStretch();
     stack->addLayout(lockOutRow);
+    // The toggle's Linux label leaves no room beside it at the window's width: the hint and the
+    // button go on a line of their own under it, in line with its text, so nothing is cut off.
+    auto* permissionRow = new QHBoxLayout();
+    QStyleOptionButton indicator;
+    indicator.initFrom(lockOutToggle_);
+    permissionRow->addSpacing(
+        style()->subElementRect(QStyle::SE_CheckBoxContents, &indicator, lockOutToggle_).left());
+    permissionRow->addWidget(permissionHint_);
+    permissionRow->addWidget(permissionButton_);
+    permissionRow->addStretch();
+    stack->addLayout(permissionRow);
 
     auto* description = wrapping(
         PreferencesTexts::inlineMarkdownToHtml(PreferencesTexts::text(
@@ -153,17 +162,18 @@ BehaviourTab::BehaviourTab(PreferencesSettings& settings, PreferencesServices& s
     portField_ = new QLineEdit(this);
     portField_->setObjectName("portField");
     portField_->setPlaceholderText(PreferencesTexts::text("OSC Port"));
-    auto* validator = new QIntValidator(0, 65535, portField_);
-    validator->setLocale(ListeningStatus::portLocale());
-    portField_->setValidator(validator);
+    // No validator: one would drop or keep keys silently. Text that is no port shows as refused.
     portField_->setMaximumWidth(100);
     connect(portField_, &QLineEdit::editingFinished, this, &BehaviourTab::commitPort);
+    connect(portField_, &QLineEdit::textChanged, this, &BehaviourTab::showPortValidity);
     applyButton_ = new QPushButton(PreferencesTexts::text("Apply"), this);
     applyButton_->setObjectName("applyButton");
     connect(applyButton_, &QPushButton::clicked, this, [this] {
         // A typed but uncommitted port is what the user means to apply; text the user did not
         // touch may lag behind the store and must not overwrite it.
         if (portField_->isModified()) commitPort();
+        // A refused port is not applied: the hint says why.
+        if (portRefused()) return;
         services_.startListening();
         refresh();
     });
@@ -171,6 +181,18 @@ BehaviourTab::BehaviourTab(PreferencesSettings& settings, PreferencesServices& s
     portRow->addWidget(applyButton_);
     portRow->addStretch();
     stack->addLayout(portRow);
+    portHint_ = new QLabel(ListeningStatus::refusedPortHint(), this);
+    portHint_->setObjectName("portHint");
+    portHint_->setFont(caption(font()));
+    QPalette hintPalette = portHint_->palette();
+    hintPalette.setColor(QPalette::WindowText, Qt::red);
+    portHint_->setPalette(hintPalette);
+    // Its line is kept while hidden, so the window never grows or clips when it shows.
+    QSizePolicy hintPolicy = portHint_->sizePolicy();
+    hintPolicy.setRetainSizeWhenHidden(true);
+    portHint_->setSizePolicy(hintPolicy);
+    portHint_->hide();
+    stack->addWidget(portHint_);
 
     auto* statusRow = new QHBoxLayout();
     statusLabel_ = new QLabel(this);
@@ -201,12 +223,25 @@ BehaviourTab::BehaviourTab(PreferencesSettings& settings, PreferencesServices& s
 void BehaviourTab::commitPort() {
     std::optional<std::int64_t> port = ListeningStatus::parsePort(portField_->text());
     if (!port) {
-        // Not a port: the stored value stays and shows again.
-        portField_->setText(ListeningStatus::formatPort(settings_.port()));
+        // Not a port: nothing is stored, and the text stays, shown as refused, to be corrected.
+        showPortValidity();
         return;
     }
     if (*port != settings_.port()) settings_.setPort(*port);
+    portField_->setModified(false);
     refresh();
+}
+
+bool BehaviourTab::portRefused() const {
+    return !ListeningStatus::parsePort(portField_->text()).has_value();
+}
+
+void BehaviourTab::showPortValidity() {
+    const bool refused = portRefused();
+    QPalette pal = portField_->palette();
+    pal.setColor(QPalette::Text, refused ? QColor(Qt::red) : palette().color(QPalette::Text));
+    portField_->setPalette(pal);
+    portHint_->setVisible(refused);
 }
 
 void BehaviourTab::refreshPermission() {

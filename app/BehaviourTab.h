@@ -38,6 +38,10 @@ class BehaviourTab : public QWidget {
     QLabel* permissionHint() const { return permissionHint_; }
     QPushButton* permissionButton() const { return permissionButton_; }
     QLineEdit* portField() const { return portField_; }
+    // The one-line hint under the port field, shown while its text is refused.
+    QLabel* portHint() const { return portHint_; }
+    // Whether the field's text is no port (0...65535 in digits alone).
+    bool portRefused() const;
     QPushButton* applyButton() const { return applyButton_; }
     QLabel* statusLabel() const { return statusLabel_; }
     QLabel* statusDot() const { return statusDot_; }
@@ -48,6 +52,7 @@ class BehaviourTab : public QWidget {
   private:
     void commitPort();
     void refreshPermission();
+    void showPortValidity();
 
     PreferencesSettings& settings_;
     PreferencesServices& services_;
@@ -57,6 +62,7 @@ class BehaviourTab : public QWidget {
     QLabel* permissionHint_ = nullptr;
     QPushButton* permissionButton_ = nullptr;
     QLineEdit* portField_ = nullptr;
+    QLabel* portHint_ = nullptr;
     QPushButton* applyButton_ = nullptr;
     QLabel* statusLabel_ = nullptr;
     QLabel* statusDot_ = nullptr;

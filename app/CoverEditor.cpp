@@ -17,13 +17,25 @@ OverlayData CoverEditor::selectedCover() const {
 }
 
 std::string CoverEditor::coverPickerLabel(int id) const {
+    const PickerLabelParts parts = coverPickerLabelParts(id);
+    return parts.head + parts.name + parts.tail;
+}
+
+CoverEditor::PickerLabelParts CoverEditor::coverPickerLabelParts(int id) const {
     const std::vector<OverlayData> list = settings_.overlays();
-    std::string label = "Cover (ID " + std::to_string(id) + ")";
-    if (id < 1 || static_cast<std::size_t>(id) > list.size()) return label + " (No Media)";
+    PickerLabelParts parts;
+    parts.head = "Cover (ID " + std::to_string(id) + ")";
+    if (id < 1 || static_cast<std::size_t>(id) > list.size()) {
+        parts.tail = " (No Media)";
+        return parts;
+    }
     const OverlayData& cover = list[static_cast<std::size_t>(id - 1)];
-    if (!cover.name.empty()) label += ": " + cover.name;
-    if (!cover.hasMedia()) label += " (No Media)";
-    return label;
+    if (!cover.name.empty()) {
+        parts.head += ": ";
+        parts.name = cover.name;
+    }
+    if (!cover.hasMedia()) parts.tail = " (No Media)";
+    return parts;
 }
 
 std::string CoverEditor::oscIDText() const {

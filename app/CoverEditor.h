@@ -29,6 +29,14 @@ class CoverEditor {
 
     // "Cover (ID 2): Lobby", "Cover (ID 3) (No Media)", ...
     std::string coverPickerLabel(int id) const;
+    // The same label in its three parts: the head ("Cover (ID 2): " or "Cover (ID 3)"), the name
+    // and the tail (" (No Media)" or ""), so that a view short of room can shorten the name alone.
+    struct PickerLabelParts {
+        std::string head;
+        std::string name;
+        std::string tail;
+    };
+    PickerLabelParts coverPickerLabelParts(int id) const;
     // "OSC ID: 3"
     std::string oscIDText() const;
 

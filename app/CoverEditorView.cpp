@@ -6,7 +6,10 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/ConnectedMonitorsView.h"
 #include "app/CoverEditor.h"
@@ -21,6 +24,7 @@ CoverEditorView::CoverEditorView(CoverEditor& editor, ConnectedMonitors& monitor
     auto* layout = new QVBoxLayout(this);
 
     auto* grid = new QGridLayout();
+    grid_ = grid;
     grid->setHorizontalSpacing(12);
     grid->setVerticalSpacing(8);
     grid->addWidget(new QLabel(PreferencesTexts::text("Edit Cover:"), this), 0, 0,
@@ -28,6 +32,8 @@ CoverEditorView::CoverEditorView(CoverEditor& editor, ConnectedMonitors& monitor
     picker_ = new QComboBox(this);
     picker_->setObjectName("coverPicker");
     picker_->setAccessibleName(PreferencesTexts::text("Edit"));
+    // The closed picker grows with its texts, which follow name edits.
+    picker_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     for (int id = CoverEditor::kFirstID; id <= CoverEditor::kLastID; ++id)
         picker_->addItem(QString(), id);
     grid->addWidget(picker_, 0, 1, Qt::AlignLeft | Qt::AlignBaseline);
@@ -79,13 +85,7 @@ CoverEditorView::CoverEditorView(CoverEditor& editor, ConnectedMonitors& monitor
 
 void CoverEditorView::refresh() {
     const OverlayData cover = editor_.selectedCover();
-    {
-        const QSignalBlocker block(picker_);
-        for (int id = CoverEditor::kFirstID; id <= CoverEditor::kLastID; ++id)
-            picker_->setItemText(id - CoverEditor::kFirstID,
-                                 QString::fromStdString(editor_.coverPickerLabel(id)));
-        picker_->setCurrentIndex(editor_.selectionID() - CoverEditor::kFirstID);
-    }
+    updatePickerTexts();
     const QString name = QString::fromStdString(cover.name);
     // Rewriting the same text would move the cursor while the user types.
     if (nameField_->text() != name) {
@@ -112,6 +112,44 @@ void CoverEditorView::refresh() {
     sharedSection_->setVisible(cover.useSameMediaForAllScreens);
     monitorsView_->setVisible(!cover.useSameMediaForAllScreens);
     monitorsView_->refresh();
+}
+
+void CoverEditorView::updatePickerTexts() {
+    const QSignalBlocker block(picker_);
+    // The room the picker's text has: its grid cell less the picker's own frame and arrow.
+    int room = -1;
+    const QRect cell = grid_->cellRect(0, 1);
+    if (cell.isValid()) {
+        QStyleOptionComboBox option;
+        option.initFrom(picker_);
+        const QSize frame =
+            style()->sizeFromContents(QStyle::CT_ComboBox, &option, QSize(0, 0), picker_);
+        room = cell.width() - frame.width() - 2;
+    }
+    const QFontMetrics metrics = picker_->fontMetrics();
+    for (int id = CoverEditor::kFirstID; id <= CoverEditor::kLastID; ++id) {
+        const CoverEditor::PickerLabelParts parts = editor_.coverPickerLabelParts(id);
+        const QString head = QString::fromStdString(parts.head);
+        const QString name = QString::fromStdString(parts.name);
+        const QString tail = QString::fromStdString(parts.tail);
+        QString text = head + name + tail;
+        if (room > 0 && metrics.horizontalAdvance(text) > room && !name.isEmpty()) {
+            const int nameRoom = room - metrics.horizontalAdvance(head + tail);
+            text = head + metrics.elidedText(name, Qt::ElideRight, std::max(nameRoom, 0)) + tail;
+        }
+        const int index = id - CoverEditor::kFirstID;
+        if (picker_->itemText(index) != text) picker_->setItemText(index, text);
+        picker_->setItemData(index, QString::fromStdString(editor_.coverPickerLabel(id)),
+                             Qt::ToolTipRole);
+    }
+    picker_->setCurrentIndex(editor_.selectionID() - CoverEditor::kFirstID);
+}
+
+void CoverEditorView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    // The cell's width is known only once laid out.
+    grid_->activate();
+    updatePickerTexts();
 }
 
 }  // namespace mantleshade

@@ -4,6 +4,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 
@@ -33,8 +34,15 @@ class CoverEditorView : public QWidget {
     MediaRow* sharedRow() const { return sharedRow_; }
     ConnectedMonitorsView* monitorsView() const { return monitorsView_; }
 
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+
   private:
+    // Sets the picker's texts, shortening a name (never the ID or the suffix) that would not fit.
+    void updatePickerTexts();
+
     CoverEditor& editor_;
+    QGridLayout* grid_ = nullptr;
     QComboBox* picker_ = nullptr;
     QLineEdit* nameField_ = nullptr;
     QCheckBox* sameMediaToggle_ = nullptr;

@@ -26,10 +26,19 @@ QString ListeningStatus::formatPort(std::int64_t port, const QLocale& locale) {
 }
 
 std::optional<std::int64_t> ListeningStatus::parsePort(const QString& text, const QLocale& locale) {
+    const QString digits = text.trimmed();
+    // Digits alone: a sign or a separator would change the number the user sees into another.
+    if (digits.isEmpty() || digits.size() > 16) return std::nullopt;
+    for (const QChar c : digits)
+        if (!c.isDigit()) return std::nullopt;
     bool ok = false;
-    const qlonglong value = portLocale(locale).toLongLong(text.trimmed(), &ok);
+    const qlonglong value = portLocale(locale).toLongLong(digits, &ok);
     if (!ok || value < 0 || value > 65535) return std::nullopt;
     return value;
+}
+
+QString ListeningStatus::refusedPortHint() {
+    return PreferencesTexts::text("Not a port: enter a whole number from 0 to 65535.");
 }
 
 QString ListeningStatus::statusText(std::int64_t port, const QLocale& locale) {

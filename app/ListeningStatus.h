@@ -22,9 +22,11 @@ class ListeningStatus {
     // The locale's integer format, never grouped.
     static QLocale portLocale(QLocale locale = QLocale());
     static QString formatPort(std::int64_t port, const QLocale& locale = QLocale());
-    // A port typed in the locale's digits: 0...65535, else nullopt.
+    // A port typed in the locale's digits alone (no sign, no separator): 0...65535, else nullopt.
     static std::optional<std::int64_t> parsePort(const QString& text,
                                                  const QLocale& locale = QLocale());
+    // The one-line hint shown under a port field whose text is refused.
+    static QString refusedPortHint();
     // "Listening on Port 5000"
     static QString statusText(std::int64_t port, const QLocale& locale = QLocale());
 };

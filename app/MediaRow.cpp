@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/SystemSymbol.h"
 #include "app/VideoThumbnailView.h"
@@ -208,7 +209,22 @@ void MediaRow::rebuild(bool pathChanged) {
     reveal_->setVisible(hasPath);
     remove_->setVisible(hasPath);
     browse_->setVisible(!hasPath);
+    // The owner reads the new height at once (a list sizes its rows from it).
+    layout()->invalidate();
+    updateGeometry();
     update();
+}
+
+QSize MediaRow::sizeHint() const {
+    QSize size = QWidget::sizeHint();
+    if (config_.mediaPath) size.setHeight(std::max(size.height(), kThumbnailSize + 2 * kPadding));
+    return size;
+}
+
+QSize MediaRow::minimumSizeHint() const {
+    QSize size = QWidget::minimumSizeHint();
+    if (config_.mediaPath) size.setHeight(std::max(size.height(), kThumbnailSize + 2 * kPadding));
+    return size;
 }
 
 void MediaRow::paintEvent(QPaintEvent*) {

@@ -61,6 +61,10 @@ class MediaRow : public QWidget {
     Thumbnail currentThumbnail() const { return thumbnail_; }
     VideoThumbnailView* videoThumbnail() const { return video_; }
 
+    // Tall enough for the whole thumbnail and its padding whenever a path is set.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
   protected:
     void paintEvent(QPaintEvent* event) override;
 

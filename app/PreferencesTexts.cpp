@@ -10,7 +10,7 @@ namespace {
 
 const std::map<std::string, std::string>& englishTable() {
     static const std::map<std::string, std::string> table = {
-        {"Show icon in Dock", "Show icon in taskbar"},
+        {"Show icon in Dock", "Show the Preferences window in the taskbar"},
         {"Lock Out - Disable all interactions with the Mac",
          "Lock Out - Disable all interactions with the computer"},
         {"Lock Out disables all keyboard and mouse input while the overlay is displayed. Control "
@@ -21,8 +21,9 @@ const std::map<std::string, std::string>& englishTable() {
          "shortcut **Ctrl + Shift ⇧ + H**."},
         {"Lock Out requires Accessibility permission from macOS. You will be prompted to grant "
          "this permission the first time the feature is used.",
-         "Lock Out requires Accessibility permission from the desktop. You will be prompted to "
-         "grant this permission the first time the feature is used."},
+         "Lock Out holds the keyboard through the X11 display server; no permission needs to be "
+         "granted. It is not available on Wayland."},
+        {"Accessibility required", "Needs an X11 session"},
     };
     return table;
 }

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -38,15 +39,26 @@ UpdaterSettingsView::UpdaterSettingsView(updater::SPUUpdater& updater, QWidget* 
     downloadsToggle_->setObjectName("automaticallyDownloadsToggle");
     layout->addWidget(checksToggle_);
     layout->addWidget(downloadsToggle_);
+    // The updater of this build checks and never downloads: the toggle shows the stored setting
+    // but cannot switch on what does not exist.
+    downloadsHint_ = new QLabel(PreferencesTexts::text(kChecksOnlyHint), this);
+    downloadsHint_->setObjectName("automaticallyDownloadsHint");
+    QFont hintFont = downloadsHint_->font();
+    hintFont.setPointSizeF(hintFont.pointSizeF() > 0 ? hintFont.pointSizeF() * 0.85 : 9);
+    downloadsHint_->setFont(hintFont);
+    QPalette hintPalette = downloadsHint_->palette();
+    QColor secondary = hintPalette.color(QPalette::WindowText);
+    secondary.setAlphaF(0.6);
+    hintPalette.setColor(QPalette::WindowText, secondary);
+    downloadsHint_->setPalette(hintPalette);
+    layout->addWidget(downloadsHint_);
 
     // The initial values are set before the handlers are connected: showing writes nothing.
     checksToggle_->setChecked(updater_.automaticallyChecksForUpdates());
     downloadsToggle_->setChecked(updater_.automaticallyDownloadsUpdates());
-    downloadsToggle_->setEnabled(checksToggle_->isChecked());
-    connect(checksToggle_, &QCheckBox::toggled, this, [this](bool value) {
-        downloadsToggle_->setEnabled(value);
-        updater_.setAutomaticallyChecksForUpdates(value);
-    });
+    downloadsToggle_->setEnabled(false);
+    connect(checksToggle_, &QCheckBox::toggled, this,
+            [this](bool value) { updater_.setAutomaticallyChecksForUpdates(value); });
     connect(downloadsToggle_, &QCheckBox::toggled, this,
             [this](bool value) { updater_.setAutomaticallyDownloadsUpdates(value); });
 }

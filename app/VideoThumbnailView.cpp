@@ -24,10 +24,20 @@ VideoThumbnailView::VideoThumbnailView(const QString& path, QWidget* parent)
 }
 
 VideoThumbnailView::~VideoThumbnailView() {
-    if (player_) {
-        player_->stop();
-        player_->setVideoOutput(nullptr);
-    }
+    releasePlayer();
+}
+
+void VideoThumbnailView::releasePlayer() {
+    if (!player_) return;
+    // Paused and settled before it is detached: stopping a playing player waits on the main
+    // thread (see desktop::PlayerSettling).
+    settling_.pause(*player_);
+    settling_.settle();
+    player_->setVideoOutput(nullptr);
+    delete player_;
+    delete sink_;
+    player_ = nullptr;
+    sink_ = nullptr;
 }
 
 void VideoThumbnailView::generateThumbnail() {
@@ -81,13 +91,10 @@ void VideoThumbnailView::finish(std::optional<QImage> image) {
     if (player_) {
         disconnect(sink_, nullptr, this, nullptr);
         disconnect(player_, nullptr, this, nullptr);
-        player_->stop();
-        player_->setVideoOutput(nullptr);
-        // Released from the event loop: this may run inside one of the player's own signals.
-        player_->deleteLater();
-        sink_->deleteLater();
-        player_ = nullptr;
-        sink_ = nullptr;
+        // Released from the event loop: this may run inside the sink's own frame hand-over,
+        // which must return before the pipeline can pause.
+        settling_.pause(*player_);
+        QTimer::singleShot(0, this, [this] { releasePlayer(); });
     }
     update();
     emit finished();

@@ -7,6 +7,8 @@
 #include <QWidget>
 #include <optional>
 
+#include "platform/desktop/PlayerSettling.h"
+
 class QMediaPlayer;
 class QVideoFrame;
 class QVideoSink;
@@ -48,6 +50,8 @@ class VideoThumbnailView : public QWidget {
     void generateThumbnail();
     void frameArrived(const QVideoFrame& frame);
     void finish(std::optional<QImage> image);
+    // Pauses, detaches and deletes the player, waiting at most a short bound.
+    void releasePlayer();
 
     QString path_;
     std::optional<QImage> thumbnail_;
@@ -55,6 +59,7 @@ class VideoThumbnailView : public QWidget {
     QMediaPlayer* player_ = nullptr;
     QVideoSink* sink_ = nullptr;
     QTimer timeout_;
+    desktop::PlayerSettling settling_;
 };
 
 }  // namespace mantleshade

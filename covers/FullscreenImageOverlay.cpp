@@ -1,5 +1,6 @@
 #include "covers/FullscreenImageOverlay.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <iostream>
 
@@ -46,6 +47,7 @@ FullscreenImageOverlay::FullscreenImageOverlay(std::shared_ptr<desktop::WindowSy
 
 FullscreenImageOverlay::~FullscreenImageOverlay() {
     printLine("⚠️ FullscreenImageOverlay deallocated");
+    if (overlaysObserver_) defaults_->removeObserver(*overlaysObserver_);
     removeHideObserver();
     if (dispatch::isMainThread()) {
         tearDownOverlays();
@@ -116,6 +118,39 @@ void FullscreenImageOverlay::blackout() {
     });
 }
 
+void FullscreenImageOverlay::prepareCovers() {
+    windowSystem_->prepareWindows();
+    prefetchCoverImages();
+    if (overlaysObserver_) return;
+    std::weak_ptr<FullscreenImageOverlay> weak = weak_from_this();
+    overlaysObserver_ = defaults_->addObserver([weak](const std::string& key) {
+        if (key != kOverlaysDefaultsKey) return;
+        dispatch::Queue::main()->async([weak] {
+            if (auto engine = weak.lock()) engine->prefetchCoverImages();
+        });
+    });
+}
+
+void FullscreenImageOverlay::prefetchCoverImages() {
+    std::vector<foundation::URL> images;
+    auto add = [&](OverlayData::MediaItem item) {
+        auto url = item.resolvedURL();
+        if (url && !isVideoFile(*url) &&
+            std::find(images.begin(), images.end(), *url) == images.end())
+            images.push_back(*url);
+    };
+    if (auto list = OverlayData::loadList(*defaults_)) {
+        for (const OverlayData& cover : *list) {
+            if (cover.useSameMediaForAllScreens) {
+                if (cover.sharedMedia) add(*cover.sharedMedia);
+            } else {
+                for (const auto& [key, item] : cover.screenMedia) add(item);
+            }
+        }
+    }
+    windowSystem_->prefetchImages(images);
+}
+
 void FullscreenImageOverlay::hideOverlays() {
     if (dispatch::isMainThread()) {
         tearDownOverlays();
@@ -134,14 +169,19 @@ void FullscreenImageOverlay::removeHideObserver() {
     }
 }
 
+void FullscreenImageOverlay::disableEventTap() {
+    ++lockOutGeneration_;
+    if (eventTap_) {
+        eventTap_->setEnabled(false);
+        eventTap_.reset();
+    }
+}
+
 void FullscreenImageOverlay::tearDownOverlays() {
     removeHideObserver();
     if (overlayWindows_.empty()) {
         // A tap without a cover (startLockOut called on its own) must not outlive a hide either.
-        if (eventTap_) {
-            eventTap_->setEnabled(false);
-            eventTap_.reset();
-        }
+        disableEventTap();
         return;
     }
     printLine("🔴 Hiding " + std::to_string(overlayWindows_.size()) + " windows");
@@ -159,10 +199,7 @@ void FullscreenImageOverlay::tearDownOverlays() {
     overlayWindows_.clear();
     isActive_ = false;
 
-    if (eventTap_) {
-        eventTap_->setEnabled(false);
-        eventTap_.reset();
-    }
+    disableEventTap();
 }
 
 void FullscreenImageOverlay::showCover(OverlayData cover, std::int64_t index) {
@@ -259,7 +296,8 @@ void FullscreenImageOverlay::finishShow() {
 
 std::shared_ptr<OverlayWindow> FullscreenImageOverlay::makeOverlayWindow(
     const desktop::Screen& screen, const OverlayContent& content) {
-    auto window = std::make_shared<OverlayWindow>(windowSystem_->createWindow(screen));
+    auto window =
+        std::make_shared<OverlayWindow>(windowSystem_->createWindow(screen), windowSystem_);
     window->overlay = weak_from_this();
     windowSystem_->activateIgnoringOtherApps();
     desktop::Window& platform = window->window();
@@ -310,17 +348,40 @@ void FullscreenImageOverlay::startLockOut() {
         if (auto engine = weak.lock()) engine->hideOverlays();
     });
     // Let go of an earlier tap first: releasing it later would also release the new grab.
-    if (eventTap_) {
-        eventTap_->setEnabled(false);
-        eventTap_.reset();
-    }
+    disableEventTap();
+    if (!installEventTap(true)) scheduleTapRetry();
+}
+
+void FullscreenImageOverlay::scheduleTapRetry() {
+    // Only while the covers are up, and only when another attempt may succeed.
+    if (overlayWindows_.empty() || !tapRetryable_) return;
+    const std::uint64_t generation = lockOutGeneration_;
+    std::weak_ptr<FullscreenImageOverlay> weak = weak_from_this();
+    dispatch::Queue::main()->asyncAfter(kKeyboardTapRetryInterval, [weak, generation] {
+        auto engine = weak.lock();
+        if (!engine || engine->lockOutGeneration_ != generation || engine->eventTap_ ||
+            engine->overlayWindows_.empty())
+            return;
+        if (!engine->installEventTap(false)) engine->scheduleTapRetry();
+    });
+}
+
+bool FullscreenImageOverlay::installEventTap(bool announceFailure) {
     foundation::NotificationCenter* center = center_;
+    desktop::KeyboardTapFailure failure;
     eventTap_ = windowSystem_->createKeyboardTap(
-        [center](const desktop::KeyEvent& event) { return lockOutTapCallback(event, *center); });
-    if (eventTap_)
+        [center](const desktop::KeyEvent& event) { return lockOutTapCallback(event, *center); },
+        &failure);
+    if (eventTap_) {
         printLine("✅ Event tap active");
-    else
+        return true;
+    }
+    if (announceFailure) {
         printLine("❌ Event tap failed — need Accessibility permission");
+        if (!failure.cause.empty()) printLine(failure.cause);
+    }
+    tapRetryable_ = failure.retryable;
+    return false;
 }
 
 }  // namespace mantleshade

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -65,6 +66,11 @@ class FullscreenImageOverlay final : public OSCDelegate,
     void clear() override;
     void blackout() override;
 
+    // Readies the covers ahead of the first show (main thread, at start-up): a cover window per
+    // screen, and the images of the stored covers decoded and scaled off the main thread, again
+    // whenever the stored list changes.
+    void prepareCovers();
+
     // Tears down at once on the main thread, else on the main queue.
     void hideOverlays();
     // Takes every cover down now. Main thread only.
@@ -77,6 +83,9 @@ class FullscreenImageOverlay final : public OSCDelegate,
     bool isActive() const { return isActive_; }
     bool allowUserInteraction() const { return allowUserInteraction_; }
     const desktop::KeyboardTap* eventTap() const { return eventTap_.get(); }
+    // Whether the Lock Out tap holds the keyboard now. While Lock Out is asked for but this is
+    // false, a modifier key on a cover still hides the covers, so nobody is stranded.
+    bool isKeyboardTapInForce() const { return eventTap_ && eventTap_->isEnabled(); }
     const std::map<std::uint32_t, PlayerEntry>& screenPlayers() const { return screenPlayers_; }
     bool isObservingHideNotification() const { return hideObserver_.has_value(); }
     desktop::WindowSystem& windowSystem() { return *windowSystem_; }
@@ -100,7 +109,13 @@ class FullscreenImageOverlay final : public OSCDelegate,
                            foundation::NotificationCenter* center);
 
     void finishShow();
+    void prefetchCoverImages();
     void removeHideObserver();
+    void disableEventTap();
+    // Tries to take the keyboard for Lock Out; answers whether it was taken. `announceFailure`
+    // prints the failure lines (the first attempt only).
+    bool installEventTap(bool announceFailure);
+    void scheduleTapRetry();
 
     std::shared_ptr<desktop::WindowSystem> windowSystem_;
     foundation::UserDefaults* defaults_;
@@ -115,6 +130,16 @@ class FullscreenImageOverlay final : public OSCDelegate,
     std::vector<PlayerEntry> displacedPlayers_;
     bool allowUserInteraction_ = true;
     std::optional<foundation::NotificationCenter::ObserverToken> hideObserver_;
+    // The observation of the stored list, from prepareCovers on.
+    std::optional<std::uint64_t> overlaysObserver_;
+    // Bumped by every start and end of Lock Out, so that a pending retry of an earlier Lock Out
+    // does nothing.
+    std::uint64_t lockOutGeneration_ = 0;
+    // Whether the last refused grab may succeed later.
+    bool tapRetryable_ = false;
 };
+
+// How often a refused keyboard grab is tried again while Lock Out covers are up.
+inline constexpr std::chrono::milliseconds kKeyboardTapRetryInterval{100};
 
 }  // namespace mantleshade

@@ -5,12 +5,15 @@
 
 namespace mantleshade {
 
-OverlayWindow::OverlayWindow(std::unique_ptr<desktop::Window> window) : window_(std::move(window)) {
+OverlayWindow::OverlayWindow(std::unique_ptr<desktop::Window> window,
+                             std::weak_ptr<desktop::WindowSystem> system)
+    : window_(std::move(window)), system_(std::move(system)) {
     window_->setEventHandler(this);
 }
 
 OverlayWindow::~OverlayWindow() {
     window_->setEventHandler(nullptr);
+    if (auto system = system_.lock()) system->recycleWindow(std::move(window_));
 }
 
 void OverlayWindow::mouseDown() {
@@ -33,8 +36,11 @@ void OverlayWindow::flagsChanged() {
 void OverlayWindow::requestHide(bool modifierRule) {
     auto engine = overlay.lock();
     if (!engine) return;
+    // Lock Out without the keyboard in hand (no trust, or the grab refused for now) leaves the
+    // modifier keys as the way out.
     bool allowed = engine->allowUserInteraction() ||
-                   (modifierRule && !engine->windowSystem().isProcessTrusted());
+                   (modifierRule && (!engine->windowSystem().isProcessTrusted() ||
+                                     !engine->isKeyboardTapInForce()));
     if (!allowed) return;
     // Through the main queue, so the windows close outside their own event handling.
     std::weak_ptr<FullscreenImageOverlay> weak = engine;

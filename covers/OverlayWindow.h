@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "platform/desktop/Window.h"
+#include "platform/desktop/WindowSystem.h"
 
 namespace mantleshade {
 
@@ -10,11 +11,15 @@ class FullscreenImageOverlay;
 
 // One cover window: the platform window plus the input rules of a cover. A press or click asks
 // the engine to hide every cover when its user interaction is allowed; a modifier change also
-// does when the process lacks the Accessibility trust (Lock Out without its keyboard tap). The
+// does while Lock Out has no keyboard tap in force (no Accessibility trust, or the grab refused
+// for now). The
 // hide always goes through the main queue. A window whose engine is gone ignores every event.
 class OverlayWindow final : public desktop::WindowEventHandler {
   public:
-    explicit OverlayWindow(std::unique_ptr<desktop::Window> window);
+    // `system`, when given, takes the platform window back when this one goes (it may keep it
+    // for the next show); otherwise the platform window is deleted.
+    explicit OverlayWindow(std::unique_ptr<desktop::Window> window,
+                           std::weak_ptr<desktop::WindowSystem> system = {});
     ~OverlayWindow() override;
     OverlayWindow(const OverlayWindow&) = delete;
     OverlayWindow& operator=(const OverlayWindow&) = delete;
@@ -39,6 +44,7 @@ class OverlayWindow final : public desktop::WindowEventHandler {
     void requestHide(bool evenWithoutInteraction);
 
     std::unique_ptr<desktop::Window> window_;
+    std::weak_ptr<desktop::WindowSystem> system_;
 };
 
 }  // namespace mantleshade

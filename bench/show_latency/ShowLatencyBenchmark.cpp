@@ -1,8 +1,12 @@
-// Latency of "/mantleshade/blackout": from the datagram's send to the moment the middle of every
-// monitor reads black in the X server's framebuffer (the covers are mapped and painted).
+// Latency of a show: from the datagram's send to the moment the middle of every monitor reads the
+// cover's colour in the X server's framebuffer (the covers are mapped and painted). Two rows:
+// "/mantleshade/blackout" (black), and "/mantleshade/show 2" with a 1600x900 PNG cover (the
+// image's centre colour, which aspect fit puts at the middle of either monitor).
+// And the time a quit takes with a looping video cover up on both monitors: from SIGTERM to the
+// process's exit (target: every one of 50 quits within 300 ms).
 // Runs build/bin/mantleshade on its own Xvfb with two monitors and a white root window.
 //
-//     bench_show_latency                      # 100 timed runs; p50_ms and p95_ms counters
+//     bench_show_latency                      # p50_ms, p95_ms and max_ms counters
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -17,15 +21,21 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <QColor>
+#include <QImage>
+#include <QPainter>
 
 #include "tests/support/TempDir.h"
 #include "tests/support/Xvfb.h"
@@ -35,13 +45,63 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-// OSC messages without arguments: the address padded to 4 bytes, then the type tags ",".
-std::vector<std::uint8_t> oscMessage(const std::string& address) {
+struct Rgb {
+    int r, g, b;
+};
+// The image cover's centre; the rest of it is other colours, so only a painted cover matches.
+constexpr Rgb kImageCentre{40, 170, 90};
+
+bool isBlack(Rgb c) {
+    return c.r < 8 && c.g < 8 && c.b < 8;
+}
+bool isWhite(Rgb c) {
+    return c.r > 247 && c.g > 247 && c.b > 247;
+}
+bool isImageCentre(Rgb c) {
+    return std::abs(c.r - kImageCentre.r) <= 12 && std::abs(c.g - kImageCentre.g) <= 12 &&
+           std::abs(c.b - kImageCentre.b) <= 12;
+}
+
+// OSC messages with no argument or one int32: the address padded to 4 bytes, the type tags,
+// the argument big-endian.
+std::vector<std::uint8_t> oscMessage(const std::string& address, std::optional<std::int32_t> arg) {
     std::vector<std::uint8_t> out(address.begin(), address.end());
     do out.push_back(0);
     while (out.size() % 4 != 0);
-    out.insert(out.end(), {std::uint8_t{','}, 0, 0, 0});
+    if (!arg) {
+        out.insert(out.end(), {std::uint8_t{','}, 0, 0, 0});
+        return out;
+    }
+    out.insert(out.end(), {std::uint8_t{','}, std::uint8_t{'i'}, 0, 0});
+    const auto v = static_cast<std::uint32_t>(*arg);
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(std::uint8_t(v >> shift));
     return out;
+}
+
+std::string jsonString(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + '"';
+}
+
+// A 1600x900 picture: a vertical gradient with a band of other colours, the centre block in
+// kImageCentre. Compressible, but a real decode and scale.
+bool writeCoverImage(const std::filesystem::path& path) {
+    QImage image(1600, 900, QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            line[x] = qRgb(200 - y / 6, (x * 255) / 1600, 120 + y / 10);
+    }
+    QPainter painter(&image);
+    painter.fillRect(QRect(0, 300, 1600, 60), QColor(230, 60, 40));
+    painter.fillRect(QRect(600, 350, 400, 200),
+                     QColor(kImageCentre.r, kImageCentre.g, kImageCentre.b));
+    painter.end();
+    return image.save(QString::fromStdString(path.string()), "PNG");
 }
 
 class Session {
@@ -57,9 +117,30 @@ class Session {
         xcb_clear_area(x_, 0, screen_->root, 0, 0, 0, 0);
         xcb_flush(x_);
 
+        image_ = dir_ / "cover.png";
+        if (!writeCoverImage(image_)) return fail(why, "cannot write the cover image");
+        sender_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        return launch(why);
+    }
+
+    // Starts the application (again) and waits until it answers OSC. A running one quits first:
+    // a second instance would only hand over to it and exit.
+    bool launch(std::string& why) {
+        quit();
         port_ = freePort();
+        // Two covers, each on every screen: a looping video, then the image. The list is JSON
+        // text under "overlays".
+        const std::string list =
+            R"([{"id":"6F1C2A52-2D1B-4C55-9F43-3E0F7A1E0001","name":"Video",)"
+            R"("useSameMediaForAllScreens":true,"screenMedia":{},"sharedMedia":{"path":"file://)" +
+            std::string(MS_TEST_DATA_DIR) +
+            R"(/loop-160x90.mp4"}},)"
+            R"({"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF","sharedMedia":{"path":"file://)" +
+            image_.string() +
+            R"("},"screenMedia":{},"useSameMediaForAllScreens":true,"name":"bench"}])";
         std::filesystem::create_directories(dir_ / "mantleshade");
-        std::ofstream(dir_ / "mantleshade" / "defaults.json") << "{\"oscPort\": " << port_ << "}\n";
+        std::ofstream(dir_ / "mantleshade" / "defaults.json")
+            << "{\"oscPort\": " << port_ << ", \"overlays\": " << jsonString(list) << "}\n";
 
         pid_ = ::fork();
         if (pid_ == 0) {
@@ -71,30 +152,45 @@ class Session {
             ::execl(MS_MANTLESHADE_BINARY, "mantleshade", static_cast<char*>(nullptr));
             ::_exit(127);
         }
-        sender_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         // Ready once it answers: before launching finishes OSC has no effect.
         const auto deadline = Clock::now() + 30s;
         while (Clock::now() < deadline) {
             send("/mantleshade/blackout");
-            if (waitUntil(true, 200ms)) {
+            if (waitUntil(isBlack, 200ms)) {
                 send("/mantleshade/clear");
-                if (waitUntil(false, 5s)) return true;
+                if (waitUntil(isWhite, 5s)) return true;
             }
         }
         return fail(why, "the application did not answer OSC");
     }
 
     ~Session() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
+        quit();
         if (sender_ >= 0) ::close(sender_);
         if (x_) xcb_disconnect(x_);
     }
 
-    void send(const std::string& address) {
-        const auto bytes = oscMessage(address);
+    // SIGTERM, then waits for the exit; answers the time it took (zero when nothing ran).
+    std::chrono::nanoseconds quit() {
+        if (pid_ <= 0) return {};
+        const auto start = Clock::now();
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+        return Clock::now() - start;
+    }
+
+    // Whether the middle of every monitor shows neither the white root nor black.
+    bool showsVideo() {
+        for (const auto& m : xvfb_->monitors()) {
+            const Rgb c = pixel(m.x + m.width / 2, m.y + m.height / 2);
+            if (c.r < 0 || isWhite(c) || isBlack(c)) return false;
+        }
+        return true;
+    }
+
+    void send(const std::string& address, std::optional<std::int32_t> arg = std::nullopt) {
+        const auto bytes = oscMessage(address, arg);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_port = htons(port_);
@@ -102,13 +198,13 @@ class Session {
         ::sendto(sender_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
     }
 
-    // Polls the middle pixel of each monitor until all are black (or all are not).
-    bool waitUntil(bool covered, std::chrono::nanoseconds timeout) {
+    // Polls the middle pixel of each monitor until `wanted` holds for all of them.
+    bool waitUntil(bool (*wanted)(Rgb), std::chrono::nanoseconds timeout) {
         const auto deadline = Clock::now() + timeout;
         do {
             bool all = true;
             for (const auto& m : xvfb_->monitors()) {
-                if (isBlack(m.x + m.width / 2, m.y + m.height / 2) != covered) {
+                if (!wanted(pixel(m.x + m.width / 2, m.y + m.height / 2))) {
                     all = false;
                     break;
                 }
@@ -133,20 +229,22 @@ class Session {
         ::close(fd);
         return ntohs(a.sin_port);
     }
-    bool isBlack(int x, int y) {
+    // The root window's pixel (a 24-bit TrueColor server: bytes blue, green, red).
+    Rgb pixel(int x, int y) {
         auto cookie =
             xcb_get_image(x_, XCB_IMAGE_FORMAT_Z_PIXMAP, screen_->root,
                           static_cast<std::int16_t>(x), static_cast<std::int16_t>(y), 1, 1, ~0u);
         xcb_get_image_reply_t* reply = xcb_get_image_reply(x_, cookie, nullptr);
-        if (!reply) return false;
+        if (!reply) return {-100, -100, -100};
         const std::uint8_t* p = xcb_get_image_data(reply);
-        const bool black =
-            xcb_get_image_data_length(reply) >= 3 && p[0] < 8 && p[1] < 8 && p[2] < 8;
+        Rgb c{-100, -100, -100};
+        if (xcb_get_image_data_length(reply) >= 3) c = {p[2], p[1], p[0]};
         std::free(reply);
-        return black;
+        return c;
     }
 
     testsupport::TempDir dir_{"ms-bench"};
+    std::filesystem::path image_;
     std::unique_ptr<testsupport::Xvfb> xvfb_;
     xcb_connection_t* x_ = nullptr;
     xcb_screen_t* screen_ = nullptr;
@@ -164,12 +262,14 @@ double percentile(std::vector<double> samples, double p) {
     return samples[std::min(index, samples.size() - 1)];
 }
 
-void BM_BlackoutToCoversExposed(benchmark::State& state) {
+// Times `count` shows of one kind: send, wait for the colour, clear, wait for the white root.
+void timeShows(benchmark::State& state, const std::string& address, std::optional<std::int32_t> arg,
+               bool (*shown)(Rgb)) {
     std::vector<double> samples;
     for (auto _ : state) {
         const auto start = Clock::now();
-        gSession->send("/mantleshade/blackout");
-        if (!gSession->waitUntil(true, 5s)) {
+        gSession->send(address, arg);
+        if (!gSession->waitUntil(shown, 5s)) {
             state.SkipWithError("the covers did not appear within 5 s");
             break;
         }
@@ -177,7 +277,7 @@ void BM_BlackoutToCoversExposed(benchmark::State& state) {
         state.SetIterationTime(elapsed.count());
         samples.push_back(elapsed.count() * 1000.0);
         gSession->send("/mantleshade/clear");
-        if (!gSession->waitUntil(false, 5s)) {
+        if (!gSession->waitUntil(isWhite, 5s)) {
             state.SkipWithError("the covers did not go within 5 s");
             break;
         }
@@ -187,10 +287,54 @@ void BM_BlackoutToCoversExposed(benchmark::State& state) {
     state.counters["max_ms"] =
         samples.empty() ? 0 : *std::max_element(samples.begin(), samples.end());
 }
+
+void BM_BlackoutToCoversExposed(benchmark::State& state) {
+    timeShows(state, "/mantleshade/blackout", std::nullopt, isBlack);
+}
 BENCHMARK(BM_BlackoutToCoversExposed)
     ->Iterations(100)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
+
+void BM_ImageCoverToCoversExposed(benchmark::State& state) {
+    timeShows(state, "/mantleshade/show", 2, isImageCentre);
+}
+BENCHMARK(BM_ImageCoverToCoversExposed)
+    ->Iterations(100)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// A quit with a looping video cover up on both monitors, from SIGTERM to the exit. A fresh
+// application for each quit (its start and the show are not timed).
+void BM_QuitWithVideoCover(benchmark::State& state) {
+    std::vector<double> samples;
+    for (auto _ : state) {
+        std::string why;
+        if (!gSession->launch(why)) {
+            state.SkipWithError(why.c_str());
+            break;
+        }
+        gSession->send("/mantleshade/show", 1);
+        const auto deadline = Clock::now() + 10s;
+        while (!gSession->showsVideo() && Clock::now() < deadline)
+            std::this_thread::sleep_for(10ms);
+        if (!gSession->showsVideo()) {
+            state.SkipWithError("the video cover did not appear within 10 s");
+            break;
+        }
+        std::this_thread::sleep_for(300ms);  // playing for a while, as a user would quit
+        const std::chrono::duration<double> elapsed = gSession->quit();
+        state.SetIterationTime(elapsed.count());
+        samples.push_back(elapsed.count() * 1000.0);
+    }
+    state.counters["p50_ms"] = percentile(samples, 0.50);
+    state.counters["p95_ms"] = percentile(samples, 0.95);
+    state.counters["max_ms"] =
+        samples.empty() ? 0 : *std::max_element(samples.begin(), samples.end());
+    state.counters["over_300ms"] = static_cast<double>(
+        std::count_if(samples.begin(), samples.end(), [](double ms) { return ms > 300.0; }));
+}
+BENCHMARK(BM_QuitWithVideoCover)->Iterations(50)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -2,17 +2,15 @@
 
 namespace desktop {
 
-// The stand-in for the platform's Accessibility trust. On X11 a process may hold the keyboard,
-// so it counts as trusted unless its last attempt to take the keyboard failed; on other
-// platforms (Wayland, offscreen) it never is.
+// The stand-in for the platform's Accessibility trust. X11 has no such permission: any client
+// may take the keyboard, so the check is true there (a grab refused because another program
+// holds the keyboard is not a missing permission). Wayland and offscreen have no global keyboard
+// grab, so the check is false there.
 class Accessibility {
   public:
     static bool isProcessTrusted();
     // The check with the prompt option: there is nothing to ask for, so it only checks.
     static bool isProcessTrustedWithPrompt(bool prompt);
-
-    // Recorded by the keyboard tap after each attempt to take the keyboard.
-    static void noteKeyboardGrabResult(bool succeeded);
 };
 
 }  // namespace desktop

@@ -1,5 +1,6 @@
 #include "platform/desktop/CoverWindow.h"
 
+#include <QBackingStore>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPainter>
@@ -43,6 +44,7 @@ void CoverWindow::setContent(QWidget* view) {
     if (content_) delete content_.data();
     content_ = view;
     if (view) {
+        storeIsBlack_ = false;
         view->setGeometry(rect());
         view->show();
     }
@@ -58,6 +60,26 @@ void CoverWindow::setVideoContent(LoopingPlayer& player) {
     auto* view = new VideoView(this);
     if (auto* qtPlayer = dynamic_cast<QtLoopingPlayer*>(&player)) qtPlayer->attach(*view);
     setContent(view);
+}
+
+QScreen* CoverWindow::coverScreen() const {
+    return screen_.data();
+}
+
+void CoverWindow::prepareOffscreen() {
+    create();
+    QBackingStore* store = backingStore();
+    if (!store) return;
+    store->resize(size());
+    // Touched once, so its pages are in place before the first paint.
+    const QRect all = rect();
+    store->beginPaint(QRegion(all));
+    if (QPaintDevice* device = store->paintDevice()) {
+        QPainter painter(device);
+        painter.fillRect(all, Qt::black);
+        storeIsBlack_ = true;
+    }
+    store->endPaint();
 }
 
 void CoverWindow::setBlackoutContent() {
@@ -93,7 +115,9 @@ void CoverWindow::orderOut() {
 }
 
 void CoverWindow::close() {
-    QWidget::close();
+    // Hidden, not destroyed: the native window and its backing store stay for the next show
+    // (QWidget::close would destroy both).
+    hide();
 }
 
 void CoverWindow::setFrame(const Rect& frame) {
@@ -108,7 +132,28 @@ Rect CoverWindow::frame() const {
 }
 
 void CoverWindow::display() {
-    repaint();
+    QBackingStore* store = backingStore();
+    QWindow* native = windowHandle();
+    if (!isVisible() || !store || !native || !native->handle()) {
+        repaint();
+        return;
+    }
+    // Painted into the backing store and put on screen now, right behind the map request, rather
+    // than a server round trip later when the expose arrives. Whatever the store held from an
+    // earlier show is painted over before anything is flushed.
+    const QRect all = rect();
+    if (store->size() != all.size()) {
+        store->resize(all.size());
+        storeIsBlack_ = false;
+    }
+    // A black cover in a store that is black already (a kept window) only needs the put.
+    if (content_ || !storeIsBlack_) {
+        store->beginPaint(QRegion(all));
+        render(store->paintDevice(), QPoint(), QRegion(all), DrawWindowBackground | DrawChildren);
+        store->endPaint();
+        storeIsBlack_ = !content_;
+    }
+    store->flush(QRegion(all), native);
 }
 
 bool CoverWindow::isModifierKey(int key) {
@@ -136,6 +181,15 @@ bool CoverWindow::event(QEvent* event) {
         return true;
     }
     return QWidget::event(event);
+}
+
+// Focus changes draw nothing on a cover: no repaint for them.
+void CoverWindow::focusInEvent(QFocusEvent* event) {
+    event->accept();
+}
+
+void CoverWindow::focusOutEvent(QFocusEvent* event) {
+    event->accept();
 }
 
 void CoverWindow::mousePressEvent(QMouseEvent* event) {

@@ -32,11 +32,18 @@ class CoverWindow final : public QWidget, public Window {
 
     // The current content view, or null (black).
     QWidget* contentView() const { return content_; }
+    // The screen it was made for; null once that screen is gone.
+    QScreen* coverScreen() const;
+    // Builds the native window and its backing store now (if not built yet) and paints the store
+    // black, without showing anything, so that the next show only maps and paints.
+    void prepareOffscreen();
 
     static bool isModifierKey(int key);
 
   protected:
     bool event(QEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
@@ -49,6 +56,8 @@ class CoverWindow final : public QWidget, public Window {
     WindowEventHandler* handler_ = nullptr;
     QPointer<QWidget> content_;
     QPointer<QScreen> screen_;
+    // Whether the backing store holds nothing but black (painted so, no content view since).
+    bool storeIsBlack_ = false;
 };
 
 }  // namespace desktop

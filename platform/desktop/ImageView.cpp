@@ -2,6 +2,8 @@
 
 #include <QPainter>
 
+#include "platform/desktop/ImageCache.h"
+
 namespace desktop {
 
 ImageView::ImageView(QWidget* parent) : QWidget(parent) {
@@ -11,7 +13,7 @@ ImageView::ImageView(QWidget* parent) : QWidget(parent) {
 
 void ImageView::setImage(const QImage& image) {
     image_ = image;
-    scaled_ = QPixmap();
+    scaled_ = QImage();
     update();
 }
 
@@ -24,13 +26,17 @@ QRect ImageView::fittedRect(const QSize& imageSize, const QSize& size) {
 
 void ImageView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.fillRect(rect(), Qt::black);
     QRect target = fittedRect(image_.size(), size());
-    if (target.isEmpty()) return;
-    if (scaled_.size() != target.size())
-        scaled_ = QPixmap::fromImage(
-            image_.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
-    painter.drawPixmap(target.topLeft(), scaled_);
+    if (!target.isEmpty() && scaled_.size() != target.size())
+        scaled_ = ImageCache::shared().scaled(image_, target.size());
+    if (target.isEmpty() || scaled_.isNull()) {
+        painter.fillRect(rect(), Qt::black);
+        return;
+    }
+    // Black only around the picture: the picture itself is opaque.
+    for (const QRect& border : QRegion(rect()).subtracted(QRegion(target)))
+        painter.fillRect(border, Qt::black);
+    painter.drawImage(target.topLeft(), scaled_);
 }
 
 }  // namespace desktop

@@ -1,12 +1,12 @@
 #pragma once
 
 #include <QImage>
-#include <QPixmap>
 #include <QWidget>
 
 namespace desktop {
 
-// Paints an image scaled to fit, centred, on black. A null image paints black.
+// Paints an image scaled to fit, centred, on black. A null image paints black. The scaled
+// picture comes from ImageCache, so a view of a size that was prepared ahead only copies pixels.
 class ImageView : public QWidget {
     Q_OBJECT
 
@@ -23,7 +23,7 @@ class ImageView : public QWidget {
 
   private:
     QImage image_;
-    QPixmap scaled_;  // the image at its painted size, made once per size
+    QImage scaled_;  // the image at its painted size
 };
 
 }  // namespace desktop

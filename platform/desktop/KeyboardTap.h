@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 namespace desktop {
 
@@ -28,6 +29,13 @@ struct KeyEvent {
 };
 
 inline constexpr std::uint32_t kKeysymH = 0x68;  // XK_h
+
+// Why a keyboard tap could not be made: one line for the log, and whether trying again later
+// may succeed (another program holds the keyboard for now).
+struct KeyboardTapFailure {
+    std::string cause;
+    bool retryable = false;
+};
 
 // A session-wide keyboard hold. While enabled, every key event of the session goes to the
 // callback and to no other window; the callback's answer says whether the event would be passed

@@ -1,6 +1,10 @@
 #include "platform/desktop/OpenPanel.h"
 
+#include <QApplication>
 #include <QFileDialog>
+#include <QPointer>
+
+#include "platform/desktop/ActivationPolicy.h"
 
 namespace desktop {
 
@@ -68,7 +72,17 @@ std::optional<std::string> OpenPanel::runModal(QWidget* parent) const {
                                                    : QFileDialog::ExistingFile);
     }
     if (!allowedContentTypes.empty()) dialog.setNameFilters(nameFilters(allowedContentTypes));
-    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    // Some window managers give the keyboard to no window when a dialog closes: hand it back to
+    // the window that opened the dialog, so typing goes on where it was.
+    QPointer<QWidget> owner = parent ? parent->window() : nullptr;
+    QPointer<QWidget> focus = QApplication::focusWidget();
+    const int result = dialog.exec();
+    dialog.hide();
+    if (owner && owner->isVisible()) {
+        activateIgnoringOtherApps(owner);
+        if (focus && focus->window() == owner) focus->setFocus(Qt::OtherFocusReason);
+    }
+    if (result != QDialog::Accepted) return std::nullopt;
     const QStringList files = dialog.selectedFiles();
     if (files.isEmpty()) return std::nullopt;
     return files.first().toStdString();

@@ -23,7 +23,8 @@ class OpenPanel {
     // Shown as the dialog's title.
     std::string message;
 
-    // Runs the dialog modally; the chosen file's absolute path, or nullopt when cancelled.
+    // Runs the dialog modally; the chosen file's absolute path, or nullopt when cancelled. The
+    // keyboard then goes back to `parent`'s window and the widget that had it.
     std::optional<std::string> runModal(QWidget* parent = nullptr) const;
 
     // The name filters for `types`, e.g. "PNG image (*.png *.PNG)"; with more than one type the

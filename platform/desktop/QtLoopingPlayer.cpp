@@ -27,7 +27,9 @@ QtLoopingPlayer::QtLoopingPlayer(const foundation::URL& url)
 }
 
 QtLoopingPlayer::~QtLoopingPlayer() {
-    player_->stop();
+    // Paused and settled first, so neither detaching nor destroying waits on the pipeline.
+    if (isPlaying()) settling_.pause(*player_);
+    settling_.settle();
     player_->setVideoSink(nullptr);
 }
 
@@ -36,7 +38,7 @@ void QtLoopingPlayer::play() {
 }
 
 void QtLoopingPlayer::pause() {
-    player_->pause();
+    settling_.pause(*player_);
 }
 
 bool QtLoopingPlayer::isPlaying() const {
@@ -44,7 +46,8 @@ bool QtLoopingPlayer::isPlaying() const {
 }
 
 void QtLoopingPlayer::detachOutput() {
-    player_->stop();
+    if (isPlaying()) settling_.pause(*player_);
+    settling_.settle();
     player_->setVideoSink(nullptr);
 }
 

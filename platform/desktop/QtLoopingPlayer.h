@@ -5,13 +5,15 @@
 #include <QMediaPlayer>
 
 #include "platform/desktop/LoopingPlayer.h"
+#include "platform/desktop/PlayerSettling.h"
 #include "platform/foundation/URL.h"
 
 namespace desktop {
 
 class VideoView;
 
-// A QMediaPlayer that loops for ever and has no audio output (silent).
+// A QMediaPlayer that loops for ever and has no audio output (silent). Pausing never waits, and
+// detaching or destroying a paused player waits at most PlayerSettling::kBound.
 class QtLoopingPlayer final : public LoopingPlayer {
   public:
     explicit QtLoopingPlayer(const foundation::URL& url);
@@ -27,6 +29,7 @@ class QtLoopingPlayer final : public LoopingPlayer {
 
   private:
     std::unique_ptr<QMediaPlayer> player_;
+    PlayerSettling settling_;
 };
 
 }  // namespace desktop

@@ -1,11 +1,11 @@
 #include "platform/desktop/QtWindowSystem.h"
 
-#include <QFileInfo>
 #include <QImage>
-#include <QImageReader>
 
 #include "platform/desktop/Accessibility.h"
 #include "platform/desktop/CoverWindow.h"
+#include "platform/desktop/CoverWindowPool.h"
+#include "platform/desktop/ImageCache.h"
 #include "platform/desktop/QtLoopingPlayer.h"
 #include "platform/desktop/X11KeyboardTap.h"
 
@@ -15,12 +15,43 @@ std::shared_ptr<WindowSystem> WindowSystem::qt() {
     return std::make_shared<QtWindowSystem>();
 }
 
+QtWindowSystem::QtWindowSystem() : pool_(std::make_unique<CoverWindowPool>()) {}
+
+QtWindowSystem::~QtWindowSystem() = default;
+
 std::vector<Screen> QtWindowSystem::screens() const {
     return Screens::system()->screens();
 }
 
 std::unique_ptr<Window> QtWindowSystem::createWindow(const Screen& screen) {
+    if (auto kept = pool_->take(screen)) return kept;
     return std::make_unique<CoverWindow>(screen);
+}
+
+void QtWindowSystem::recycleWindow(std::unique_ptr<Window> window) {
+    if (auto* cover = dynamic_cast<CoverWindow*>(window.get())) {
+        (void)window.release();
+        pool_->put(std::unique_ptr<CoverWindow>(cover));
+    }
+}
+
+void QtWindowSystem::prepareWindows() {
+    pool_->prepare(screens());
+}
+
+std::size_t QtWindowSystem::keptWindowCount() const {
+    return pool_->size();
+}
+
+void QtWindowSystem::prefetchImages(const std::vector<foundation::URL>& urls) {
+    std::vector<QString> paths;
+    for (const foundation::URL& url : urls)
+        if (url.isFileURL()) paths.push_back(QString::fromStdString(url.path()));
+    std::vector<QSize> sizes;
+    for (const Screen& screen : screens())
+        sizes.emplace_back(static_cast<int>(screen.frame.width),
+                           static_cast<int>(screen.frame.height));
+    ImageCache::shared().prefetch(std::move(paths), std::move(sizes));
 }
 
 std::shared_ptr<LoopingPlayer> QtWindowSystem::createLoopingPlayer(const foundation::URL& url) {
@@ -29,23 +60,16 @@ std::shared_ptr<LoopingPlayer> QtWindowSystem::createLoopingPlayer(const foundat
 
 QImage QtWindowSystem::loadImage(const foundation::URL& url) {
     if (!url.isFileURL()) return {};
-    QString path = QString::fromStdString(url.path());
-    // Only regular files: opening a FIFO or a device would block the main thread.
-    if (!QFileInfo(path).isFile()) return {};
-    // QImageReader refuses images past its allocation limit, so a hostile file stays black.
-    QImageReader reader(path);
-    reader.setAutoTransform(true);
-    return reader.read();
+    return ImageCache::shared().image(QString::fromStdString(url.path()));
 }
 
 void QtWindowSystem::activateIgnoringOtherApps() {
     // Nothing to do on X11: each cover window activates itself as it is ordered front.
 }
 
-std::unique_ptr<KeyboardTap> QtWindowSystem::createKeyboardTap(KeyboardTap::Callback callback) {
-    auto tap = X11KeyboardTap::create(std::move(callback));
-    if (!tap) Accessibility::noteKeyboardGrabResult(false);
-    return tap;
+std::unique_ptr<KeyboardTap> QtWindowSystem::createKeyboardTap(KeyboardTap::Callback callback,
+                                                               KeyboardTapFailure* failure) {
+    return X11KeyboardTap::create(std::move(callback), failure);
 }
 
 bool QtWindowSystem::isProcessTrusted() {

@@ -1,7 +1,6 @@
 #include "platform/desktop/X11KeyboardTap.h"
 
-#include <chrono>
-#include <thread>
+#include <string>
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -11,8 +10,6 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <xcb/xcb.h>
-
-#include "platform/desktop/Accessibility.h"
 
 namespace desktop {
 
@@ -41,11 +38,18 @@ constexpr std::uint32_t kModifierMask =
 
 }  // namespace
 
-std::unique_ptr<X11KeyboardTap> X11KeyboardTap::create(Callback callback) {
+std::unique_ptr<X11KeyboardTap> X11KeyboardTap::create(Callback callback,
+                                                       KeyboardTapFailure* failure) {
+    if (!x11().connection) {
+        if (failure) *failure = {"no X11 display: the keyboard cannot be held here", false};
+        return nullptr;
+    }
     std::unique_ptr<X11KeyboardTap> tap(new X11KeyboardTap(std::move(callback)));
-    bool taken = x11().connection && tap->grab();
-    Accessibility::noteKeyboardGrabResult(taken);
-    if (!taken) return nullptr;
+    KeyboardTapFailure why;
+    if (!tap->grab(&why)) {
+        if (failure) *failure = std::move(why);
+        return nullptr;
+    }
     tap->enabled_ = true;
     QCoreApplication::instance()->installNativeEventFilter(tap.get());
     return tap;
@@ -61,26 +65,40 @@ X11KeyboardTap::~X11KeyboardTap() {
 void X11KeyboardTap::setEnabled(bool enabled) {
     if (enabled == enabled_) return;
     if (enabled) {
-        enabled_ = grab();
+        enabled_ = grab(nullptr);
     } else {
         ungrab();
         enabled_ = false;
     }
 }
 
-bool X11KeyboardTap::grab() {
+bool X11KeyboardTap::grab(KeyboardTapFailure* failure) {
     X11 x = x11();
     if (!x.connection) return false;
-    // A menu or another client may hold the keyboard for a moment (the tray menu that started
-    // the show closes its grab as it goes): retry briefly.
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        auto cookie = xcb_grab_keyboard(x.connection, 0, x.root, XCB_CURRENT_TIME,
-                                        XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
-        xcb_grab_keyboard_reply_t* reply = xcb_grab_keyboard_reply(x.connection, cookie, nullptr);
-        bool ok = reply && reply->status == XCB_GRAB_STATUS_SUCCESS;
-        free(reply);
-        if (ok) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    // One attempt: the caller retries on its own schedule, so the main thread never waits here.
+    auto cookie = xcb_grab_keyboard(x.connection, 0, x.root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC,
+                                    XCB_GRAB_MODE_ASYNC);
+    xcb_grab_keyboard_reply_t* reply = xcb_grab_keyboard_reply(x.connection, cookie, nullptr);
+    const int status = reply ? reply->status : -1;
+    free(reply);
+    if (status == XCB_GRAB_STATUS_SUCCESS) return true;
+    if (failure) {
+        switch (status) {
+            case XCB_GRAB_STATUS_ALREADY_GRABBED:
+                *failure = {"keyboard held by another program; retrying", true};
+                break;
+            case XCB_GRAB_STATUS_FROZEN:
+                *failure = {"keyboard frozen by another program's grab; retrying", true};
+                break;
+            case -1:
+                *failure = {"the X server did not answer the keyboard grab", false};
+                break;
+            default:
+                *failure = {"the X server refused the keyboard grab (status " +
+                                std::to_string(status) + "); retrying",
+                            true};
+                break;
+        }
     }
     return false;
 }

@@ -14,9 +14,10 @@ namespace desktop {
 // nothing is left held when the grab ends.
 class X11KeyboardTap final : public KeyboardTap, public QAbstractNativeEventFilter {
   public:
-    // Null when not on X11 or when the keyboard cannot be taken (another client holds it past a
-    // short retry).
-    static std::unique_ptr<X11KeyboardTap> create(Callback callback);
+    // Null when not on X11 or when the keyboard cannot be taken now (another client holds it),
+    // with the reason in `failure` when given. Makes one attempt and never waits.
+    static std::unique_ptr<X11KeyboardTap> create(Callback callback,
+                                                  KeyboardTapFailure* failure = nullptr);
     ~X11KeyboardTap() override;
 
     void setEnabled(bool enabled) override;
@@ -26,7 +27,7 @@ class X11KeyboardTap final : public KeyboardTap, public QAbstractNativeEventFilt
 
   private:
     explicit X11KeyboardTap(Callback callback);
-    bool grab();
+    bool grab(KeyboardTapFailure* failure);
     void ungrab();
 
     Callback callback_;

@@ -157,9 +157,10 @@ class FakeWindowSystem final : public desktop::WindowSystem {
     }
     void activateIgnoringOtherApps() override { ++activations; }
     std::unique_ptr<desktop::KeyboardTap> createKeyboardTap(
-        desktop::KeyboardTap::Callback callback) override {
+        desktop::KeyboardTap::Callback callback, desktop::KeyboardTapFailure* failure) override {
+        ++tapAttempts;
         if (!tapAvailable) {
-            trusted = false;
+            if (failure) *failure = tapFailure;
             return nullptr;
         }
         auto tap = std::make_unique<FakeTap>(log, std::move(callback));
@@ -189,7 +190,9 @@ class FakeWindowSystem final : public desktop::WindowSystem {
     int imagesLoaded = 0;
     int activations = 0;
     int tapsCreated = 0;
+    int tapAttempts = 0;
     bool tapAvailable = true;
+    desktop::KeyboardTapFailure tapFailure{"no Accessibility permission", false};
     bool trusted = true;
 };
 

@@ -374,6 +374,41 @@ TEST_F(AppDelegateGuiTest, QuitClosesCoversReleasesThePortAndClearsTheDelegate) 
     EXPECT_EQ(seen.size(), 3u);
 }
 
+TEST_F(AppDelegateGuiTest, KeyEquivalentsWorkInTheOpenMenuAndInTheWindows) {
+    AppDelegate& d = makeDelegate();
+    d.applicationDidFinishLaunching();
+    QMenu* menu = d.statusMenu();
+
+    // Ctrl+, in the open menu: the menu closes and Preferences opens.
+    menu->popup(QPoint(50, 50));
+    ASSERT_TRUE(settle([&] { return menu->isVisible(); }));
+    QTest::keyClick(menu, Qt::Key_Comma, Qt::ControlModifier);
+    ASSERT_NE(d.preferencesWindow(), nullptr);
+    EXPECT_TRUE(d.preferencesWindow()->isVisible());
+    EXPECT_FALSE(menu->isVisible());
+
+    // A cover window keeps its keys: Ctrl+Q there is a key on the cover, not a quit.
+    d.blackout();
+    ASSERT_TRUE(settle([&] { return coverCount() == 2; }));
+    QWidget* cover = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->inherits("desktop::CoverWindow") && w->isVisible()) cover = w;
+    ASSERT_NE(cover, nullptr);
+    QTest::keyClick(cover, Qt::Key_Q, Qt::ControlModifier);
+    idle();
+    EXPECT_FALSE(d.isTerminating());
+    EXPECT_EQ(coverCount(), 0u);
+
+    // Ctrl+Q with a field of the Preferences window focused quits.
+    auto* view = d.preferencesWindow()->findChild<mantleshade::PreferencesView*>();
+    ASSERT_NE(view, nullptr);
+    QLineEdit* field = view->behaviourTab()->portField();
+    const QString before = field->text();
+    QTest::keyClick(field, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_TRUE(d.isTerminating());
+    EXPECT_EQ(field->text(), before);
+}
+
 TEST_F(AppDelegateGuiTest, FinishingUpdateSessionClosesCovers) {
     AppDelegate& d = makeDelegate();
     d.applicationDidFinishLaunching();

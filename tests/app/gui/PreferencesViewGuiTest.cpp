@@ -168,25 +168,33 @@ TEST_F(PreferencesViewGuiTest, StatusDotAndApplyAcrossAPortChange) {
 }
 
 TEST_F(PreferencesViewGuiTest, PortFieldTakesOnlyPorts) {
+    services.setState(true, 5000);
     auto view = makeView();
-    QLineEdit* field = view->behaviourTab()->portField();
-    const std::pair<const char*, const char*> typed[] = {
-        {"70000", "70000"}, {"-5", "5"}, {"abc", ""}, {"65535", "65535"}, {"5,000", "5000"}};
-    for (const auto& [keys, shown] : typed) {
-        field->setFocus();
-        field->clear();
-        QTest::keyClicks(field, keys);
-        EXPECT_EQ(field->text(), shown) << keys;
+    BehaviourTab* tab = view->behaviourTab();
+    QLineEdit* field = tab->portField();
+    const QColor normal = field->palette().color(QPalette::Text);
+    EXPECT_FALSE(tab->portHint()->isVisibleTo(view.get()));
+    // Refused text stays as typed, red, with the hint; nothing is stored or applied.
+    for (const char* typed : {"70000", "-5", "+5", "abc", "5,000", "65536"}) {
+        SCOPED_TRACE(typed);
+        commitPort(field, typed);
+        EXPECT_EQ(field->text(), typed);
+        EXPECT_TRUE(tab->portHint()->isVisibleTo(view.get()));
+        EXPECT_EQ(field->palette().color(QPalette::Text), QColor(Qt::red));
+        EXPECT_FALSE(defaults->contains("oscPort"));
+        EXPECT_EQ(statusText(*view), "Listening on Port 5000");
+        tab->applyButton()->click();
+        EXPECT_EQ(services.startCount, 0);
     }
-    commitPort(field, "70000");  // out of range: Return does not commit it
-    EXPECT_FALSE(defaults->contains("oscPort"));
-    // Text that is no port never reaches the store; the stored port shows again.
-    field->setText("99999");
-    emit field->editingFinished();
-    EXPECT_EQ(field->text(), "5000");
-    EXPECT_FALSE(defaults->contains("oscPort"));
-    commitPort(field, "0");
-    EXPECT_EQ(defaults->integer("oscPort"), 0);
+    // A port is stored exactly as typed and the refusal goes.
+    for (const std::int64_t port : {65535, 0, 6000}) {
+        commitPort(field, QString::number(port));
+        EXPECT_EQ(defaults->integer("oscPort"), port);
+        EXPECT_FALSE(tab->portHint()->isVisibleTo(view.get()));
+        EXPECT_EQ(field->palette().color(QPalette::Text), normal);
+        EXPECT_EQ(statusText(*view), "Listening on Port " + QString::number(port));
+    }
+    EXPECT_TRUE(tab->applyButton()->isEnabled());
 }
 
 TEST_F(PreferencesViewGuiTest, RedrawsWhenOneOfItsKeysChangesElsewhere) {

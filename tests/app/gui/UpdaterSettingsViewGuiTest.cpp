@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -63,11 +64,12 @@ TEST_F(UpdaterSettingsViewGuiTest, TogglesWriteThroughOnlyOnChange) {
         QCheckBox* toggle;
         bool checks, downloads, downloadEnabled;
     };
+    // This build never downloads: the toggle keeps the stored value and cannot be switched.
     const Step steps[] = {
         {"checking off", checkToggle, false, true, false},
-        {"checking on", checkToggle, true, true, true},
-        {"downloading off", downloadToggle, true, false, true},
-        {"checking off keeps downloading off", checkToggle, false, false, false},
+        {"checking on", checkToggle, true, true, false},
+        {"downloading cannot be switched", downloadToggle, true, true, false},
+        {"checking off keeps the stored download setting", checkToggle, false, true, false},
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.what);
@@ -78,7 +80,10 @@ TEST_F(UpdaterSettingsViewGuiTest, TogglesWriteThroughOnlyOnChange) {
         EXPECT_EQ(downloadToggle->isChecked(), step.downloads);
     }
     EXPECT_EQ(checks.count(), 3);
-    EXPECT_EQ(downloads.count(), 1);
+    EXPECT_EQ(downloads.count(), 0);
+    EXPECT_TRUE(view.automaticallyDownloadsHint()->isVisibleTo(&view));
+    EXPECT_EQ(view.automaticallyDownloadsHint()->text(),
+              "This build checks for updates only; it does not download them.");
 
     // A change made elsewhere later does not move the toggles.
     updater->setAutomaticallyChecksForUpdates(true);

@@ -44,7 +44,8 @@ TEST(ListeningStatusTest, PortsShowWithoutGroupingInEveryLocale) {
 
 TEST(ListeningStatusTest, OnlyPortsParse) {
     const QLocale locale("en_US");
-    for (const char* text : {"65536", "-1", "abc", "", "5,000", "50.5", "99999999999999999999"})
+    for (const char* text : {"65536", "-1", "-5", "+5", "-0", "abc", "", "5,000", "50.5",
+                             "99999999999999999999", "5 000"})
         EXPECT_EQ(ListeningStatus::parsePort(text, locale), std::nullopt) << text;
     EXPECT_EQ(ListeningStatus::parsePort(" 8000 ", locale), 8000);
     EXPECT_EQ(ListeningStatus::parsePort("5.000", QLocale("de_DE")), std::nullopt);

@@ -27,9 +27,17 @@ TEST(PreferencesTextsTest, KeysShowAsTheyStandUnlessTranslated) {
     EXPECT_EQ(PreferencesTexts::text("Apply"), "Apply");
     EXPECT_EQ(PreferencesTexts::text("Version ", "1.0"), "Version 1.0");
     // The keys that name another platform read in Linux words; the keys themselves stay.
-    EXPECT_EQ(PreferencesTexts::text("Show icon in Dock"), "Show icon in taskbar");
+    // The taskbar holds windows, not applications: only the Preferences window's entry changes.
+    EXPECT_EQ(PreferencesTexts::text("Show icon in Dock"),
+              "Show the Preferences window in the taskbar");
     EXPECT_FALSE(
         PreferencesTexts::text("Lock Out - Disable all interactions with the Mac").contains("Mac"));
+    // No prompt exists on Linux: the note must not promise one.
+    EXPECT_FALSE(
+        PreferencesTexts::text("Lock Out requires Accessibility permission from macOS. You "
+                               "will be prompted to grant this permission the first time "
+                               "the feature is used.")
+            .contains("prompted"));
 
     foundation::setLocalizationProvider(
         [](const std::string& table, const std::string& key) -> std::optional<std::string> {

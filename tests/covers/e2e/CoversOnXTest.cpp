@@ -1,6 +1,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QLineEdit>
 #include <QWindow>
@@ -8,6 +14,7 @@
 #include "QtSpin.h"
 #include "covers/FullscreenImageOverlay.h"
 #include "covers/OverlayData.h"
+#include "platform/desktop/Accessibility.h"
 #include "platform/foundation/UserDefaults.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Xvfb.h"
@@ -27,6 +34,61 @@ bool near(const testsupport::Screenshot& shot, int x, int y, Colour c, int toler
     return std::abs(p[0] - c.r) <= tolerance && std::abs(p[1] - c.g) <= tolerance &&
            std::abs(p[2] - c.b) <= tolerance;
 }
+
+// Another X client holding the keyboard until release() (or the end of its scope).
+class KeyboardHolder {
+  public:
+    KeyboardHolder() {
+        int in[2], out[2];
+        if (::pipe2(in, O_CLOEXEC) != 0) return;
+        if (::pipe2(out, O_CLOEXEC) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(in[0], 0);
+            ::dup2(out[1], 1);
+            ::execl(MS_HOLD_KEYBOARD, MS_HOLD_KEYBOARD, static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(in[0]);
+        ::close(out[1]);
+        input_ = in[1];
+        output_ = out[0];
+        held_ = readLine() == "held";
+    }
+    ~KeyboardHolder() {
+        release();
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (output_ >= 0) ::close(output_);
+    }
+    bool held() const { return held_; }
+    // Lets go of the keyboard; answers once the helper says it did.
+    bool release() {
+        if (input_ < 0) return false;
+        ::close(input_);
+        input_ = -1;
+        return readLine() == "released";
+    }
+
+  private:
+    std::string readLine() {
+        std::string line;
+        char c;
+        while (output_ >= 0) {
+            pollfd p{output_, POLLIN, 0};
+            if (::poll(&p, 1, 10000) <= 0 || ::read(output_, &c, 1) != 1 || c == '\n') break;
+            line += c;
+        }
+        return line;
+    }
+
+    pid_t pid_ = -1;
+    int input_ = -1;
+    int output_ = -1;
+    bool held_ = false;
+};
 
 // A real X server with two monitors, a Qt application on it and an engine with its own defaults.
 class CoversOnX : public ::testing::Test {
@@ -167,4 +229,54 @@ TEST_F(CoversOnX, LockOutHoldsTheKeyboardUntilCommandShiftH) {
         EXPECT_TRUE(spinUntil([&] { return edit.text() == "xy"; })) << edit.text().toStdString();
         edit.setText("x");
     }
+}
+
+TEST_F(CoversOnX, LockOutWaitsForTheKeyboardHeldByAnotherProgram) {
+    // X11 has no permission to miss: a refused grab does not make the process untrusted.
+    EXPECT_TRUE(desktop::Accessibility::isProcessTrusted());
+    ASSERT_TRUE(defaults->set("LockOut", true));
+    KeyboardHolder holder;
+    ASSERT_TRUE(holder.held());
+
+    ::testing::internal::CaptureStdout();
+    engine->blackout();
+    const bool shown = spinUntil([&] { return engine->overlayWindows().size() == 2; });
+    spinUntil([] { return false; }, std::chrono::milliseconds(350));
+    const bool refused = engine->eventTap() == nullptr;
+    const bool trusted = engine->windowSystem().isProcessTrusted();
+    const bool released = holder.release();
+    const bool taken = spinUntil([&] { return engine->isKeyboardTapInForce(); });
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(shown);
+    EXPECT_TRUE(refused);
+    EXPECT_TRUE(trusted);
+    ASSERT_TRUE(released);
+    ASSERT_TRUE(taken) << out;
+    const std::string failed =
+        "❌ Event tap failed — need Accessibility permission\n"
+        "keyboard held by another program; retrying\n";
+    ASSERT_THAT(out, ::testing::HasSubstr(failed));
+    // Printed once, however many attempts it took, and the success follows.
+    EXPECT_EQ(out.find(failed), out.rfind(failed));
+    EXPECT_THAT(out.substr(out.find(failed)), ::testing::HasSubstr("✅ Event tap active\n"));
+
+    // Now held here: only the shortcut ends it.
+    xdotool("key a shift");
+    spinTurns();
+    EXPECT_EQ(engine->overlayWindows().size(), 2u);
+    xdotool("key ctrl+shift+h");
+    ASSERT_TRUE(spinUntil([&] { return engine->overlayWindows().empty(); }));
+
+    // While the keyboard is still held elsewhere, a modifier key on a cover is the way out.
+    KeyboardHolder again;
+    ASSERT_TRUE(again.held());
+    ::testing::internal::CaptureStdout();
+    engine->blackout();
+    ASSERT_TRUE(spinUntil([&] { return engine->overlayWindows().size() == 2; }));
+    engine->overlayWindows()[1]->keyDown();
+    spinTurns();
+    EXPECT_EQ(engine->overlayWindows().size(), 2u);
+    engine->overlayWindows()[1]->flagsChanged();
+    EXPECT_TRUE(spinUntil([&] { return engine->overlayWindows().empty(); }));
+    ::testing::internal::GetCapturedStdout();
 }

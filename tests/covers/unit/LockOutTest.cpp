@@ -185,8 +185,9 @@ TEST_F(EngineFixture, TapThatCannotBeCreated) {
         engine->blackout();
         drainMain();
     });
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.back(), "❌ Event tap failed — need Accessibility permission");
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2], "❌ Event tap failed — need Accessibility permission");
+    EXPECT_EQ(lines.back(), "no Accessibility permission");
     EXPECT_EQ(engine->eventTap(), nullptr);
     EXPECT_FALSE(engine->allowUserInteraction());
     // The observation stays, and the covers stay up.
@@ -195,6 +196,46 @@ TEST_F(EngineFixture, TapThatCannotBeCreated) {
     center.post(mantleshade::kHideOverlayNotification);
     drainMain();
     EXPECT_TRUE(system->windows.empty());
+}
+
+TEST_F(EngineFixture, RefusedGrabIsRetriedWhileTheCoversAreUp) {
+    auto main = dispatch::Queue::main();
+    auto idle = [&](std::chrono::milliseconds time) { main->runUntil([] { return false; }, time); };
+    system->tapAvailable = false;
+    system->tapFailure = {"keyboard held by another program; retrying", true};
+    setLockOut(true);
+    auto lines = linesOf([&] {
+        engine->blackout();
+        drainMain();
+        // Retried quietly until the other program lets go.
+        EXPECT_TRUE(
+            main->runUntil([&] { return system->tapAttempts >= 3; }, std::chrono::seconds(5)));
+        system->tapAvailable = true;
+        EXPECT_TRUE(main->runUntil([&] { return engine->isKeyboardTapInForce(); },
+                                   std::chrono::seconds(5)));
+    });
+    EXPECT_THAT(lines,
+                ElementsAre("Creating: Left (0.0, 0.0, 1920.0, 1080.0)",
+                            "Creating: Right (1920.0, 0.0, 1280.0, 1024.0)",
+                            "❌ Event tap failed — need Accessibility permission",
+                            "keyboard held by another program; retrying", "✅ Event tap active"));
+    EXPECT_EQ(system->tapsCreated, 1);
+
+    // Retrying ends with the covers, and never starts for a refusal that cannot change.
+    for (bool retryable : {true, false}) {
+        SCOPED_TRACE(retryable ? "hidden" : "not retryable");
+        system->tapAvailable = false;
+        system->tapFailure.retryable = retryable;
+        system->tapAttempts = 0;
+        linesOf([&] {
+            engine->blackout();
+            drainMain();
+            if (retryable) engine->hideOverlays();
+            idle(std::chrono::milliseconds(350));
+        });
+        EXPECT_EQ(system->tapAttempts, 1);
+        engine->tearDownOverlays();
+    }
 }
 
 TEST_F(EngineFixture, ShowThatOpensNoWindowDoesNotStartLockOut) {
@@ -216,7 +257,7 @@ TEST_F(EngineFixture, WindowInputRules) {
     struct Case {
         const char* what;
         bool lockOut;
-        bool tapAvailable;  // false: the grab fails and the trust check answers false
+        bool tapAvailable;  // false: the grab fails, so no tap is in force
         Input input;
         bool hides;
     };
