@@ -253,10 +253,7 @@ int DispatchTcpSocket::createConnectSocket(int family, const std::optional<Data>
                                            foundation::Error* error) {
     const int fd = net::createSocket(family, SOCK_STREAM, error);
     if (fd == -1 || !interface) return fd;
-    const int one = 1;
-    if (portFromAddress(*interface) != 0) {
-        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    }
+    // No SO_REUSEADDR here: on Linux it belongs to listeners only.
     if (::bind(fd, reinterpret_cast<const sockaddr*>(interface->data()),
                static_cast<socklen_t>(interface->size())) != 0) {
         const int err = errno;
@@ -301,6 +298,9 @@ bool DispatchTcpSocket::connectWithAddress4(const std::optional<Data>& address4,
         const double delay = alternateAddressDelay_ > 0 ? alternateAddressDelay_ : 0.0;
         if (auto wait = timeoutDuration(delay)) {
             socketQueue_.queue()->asyncAfter(*wait, start(alternate));
+        } else {
+            // Never tried: kept open, it would hide the primary's failure for ever.
+            closeSocket(alternate);
         }
     }
     return true;

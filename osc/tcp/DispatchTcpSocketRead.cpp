@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <utility>
 
 #include "osc/tcp/DispatchTcpSocket.h"
@@ -116,23 +117,22 @@ void DispatchTcpSocket::setupReadAndWriteSourcesForNewlyConnectedSocket(int fd) 
 
 void DispatchTcpSocket::readSourceFired() {
     if (!readSource_) return;
-    const std::size_t available = readSource_->data();
-    if (available > 0) {
-        socketFDBytesAvailable_ = available;
+    // The source's count was taken when the event fired, and a read since may have taken the
+    // bytes: ask the kernel now. And 0 readable is end of input only if the descriptor says
+    // so; a reset with nothing queued reads 0 too.
+    int queued = 0;
+    if (::ioctl(ioFD(), FIONREAD, &queued) == 0 && queued > 0) {
+        socketFDBytesAvailable_ = static_cast<std::uint64_t>(queued);
         doReadData();
         return;
     }
-    // The count was taken when the event fired, and a reset with nothing queued reads 0 too:
-    // only the descriptor can tell end of input from data or an error.
     std::uint8_t byte = 0;
     const ssize_t r = ::recv(ioFD(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
     if (r == 0) {
         socketFDBytesAvailable_ = 0;
         doReadEOF();
     } else if (r > 0) {
-        int queued = 0;
-        if (::ioctl(ioFD(), FIONREAD, &queued) != 0 || queued < 1) queued = 1;
-        socketFDBytesAvailable_ = static_cast<std::uint64_t>(queued);
+        socketFDBytesAvailable_ = 1;
         doReadData();
     } else {
         const int err = errno;
@@ -196,6 +196,14 @@ void DispatchTcpSocket::doReadData() {
         // Nothing wants the bytes: keep the level-triggered source quiet until a read does.
         if (socketFDBytesAvailable_ > 0) suspendReadSource();
         return;
+    }
+    if (socketFDBytesAvailable_ == 0 && preBuffer_.availableBytes() == 0 && !(flags_ & kSawEOF)) {
+        // The estimate is stale once a read took it to 0: ask the kernel again, which saves a
+        // round through the event loop when a stream keeps arriving.
+        int queued = 0;
+        if (::ioctl(ioFD(), FIONREAD, &queued) == 0 && queued > 0) {
+            socketFDBytesAvailable_ = static_cast<std::uint64_t>(queued);
+        }
     }
     const std::uint64_t estimate = socketFDBytesAvailable_;
     const bool hasBytes = estimate > 0;
@@ -324,6 +332,9 @@ void DispatchTcpSocket::doReadData() {
         }
     } catch (const std::bad_alloc&) {
         // A length or a backlog larger than this process can hold.
+        error = otherError("Not enough memory to hold the data read.");
+        done = false;
+    } catch (const std::length_error&) {
         error = otherError("Not enough memory to hold the data read.");
         done = false;
     }
