@@ -44,11 +44,11 @@ OSCTCPClient::~OSCTCPClient() {
 
 void OSCTCPClient::connect(double timeout) {
     foundation::Error error;
-    closeRequested_.store(false);
     if (!tcpSocket_->connectToHost(remoteHost_, remotePort_, interface_,
                                    clampedConnectTimeout(timeout), &error)) {
         throw OSCSocketError(std::move(error));
     }
+    closeRequested_.store(false);
 }
 
 void OSCTCPClient::close() {

@@ -22,7 +22,7 @@ OSCTCPServerClientConnection::OSCTCPServerClientConnection(
 }
 
 OSCTCPServerClientConnection::~OSCTCPServerClientConnection() {
-    // Cleared at once: the socket's own setDelegate is queued without holding the socket.
+    // Cleared first: no callback of this socket reaches the server once the record is gone.
     tcpSocket->synchronouslySetDelegate(std::weak_ptr<DispatchTcpSocketDelegate>());
     tcpSocket->disconnectAfterReadingAndWriting();
 }

@@ -115,6 +115,26 @@ TEST(OSCTCPTransport, PeerAddressIsTakenWhenTheConnectionIsMade) {
     }
 }
 
+// Half a frame left by one connection does not swallow the start of the next.
+TEST(OSCTCPTransport, EachConnectStartsAFreshStream) {
+    for (OSCTCPFramingMode mode : allOSCTCPFramingModes) {
+        Inbox inbox;
+        Log<ClientNote> notes;
+        Plain listener = Plain::listener(AF_INET);
+        auto client = connectedClient(listener.port(), mode, &inbox, &notes);
+        Plain peer = listener.accept();
+        const Data whole = framed(OSCMessage("/whole"), mode);
+        ASSERT_TRUE(peer.send(Data(whole.begin(), whole.begin() + 5)));
+        peer.reset();
+        ASSERT_TRUE(notes.waitFor(2));
+        client->connect(5);
+        peer = listener.accept();
+        ASSERT_TRUE(peer.send(whole));
+        ASSERT_TRUE(inbox.waitFor(1));
+        EXPECT_EQ(inbox.items()[0].message, OSCMessage("/whole")) << int(mode);
+    }
+}
+
 void expectNotConnected(OSCTCPClient& client) {
     try {
         client.send(OSCMessage("/nowhere"));
