@@ -234,6 +234,14 @@ TEST(OSCTCPTransport, ServerClientTable) {
                                      {idA, {"127.0.0.1", localPortOf(a.fd())}},
                                      {idB, {"127.0.0.1", localPortOf(b.fd())}}}));
 
+    // Each message comes with its own client's address.
+    ASSERT_TRUE(b.send(framed(OSCMessage("/from/b"))) && a.send(framed(OSCMessage("/from/a"))));
+    ASSERT_TRUE(inbox.waitFor(2));
+    for (const Received& r : inbox.items()) {
+        const Plain& from = r.message == OSCMessage("/from/a") ? a : b;
+        EXPECT_EQ(r.port, localPortOf(from.fd()));
+    }
+
     // An ID not in the table stops the loop after the clients before it were written to.
     const OSCMessage hello("/hello");
     const std::int64_t unknown = idA == 42 ? 43 : 42;
