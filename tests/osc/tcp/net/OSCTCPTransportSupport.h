@@ -1,7 +1,6 @@
 #pragma once
 
-// Recorders for the OSC TCP client and server tests: what the receive handler and the
-// notification handlers saw, with bounded waits on conditions.
+// Recorders for the OSC TCP client and server tests, with bounded waits on conditions.
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -23,14 +22,7 @@ namespace osctcptest {
 using namespace std::chrono_literals;
 inline constexpr auto kWait = 10s;
 
-struct Received {
-    rozuri::OSCMessage message;
-    std::uint64_t tag;
-    std::string host;
-    std::uint16_t port;
-};
-
-// Thread-safe log of one kind of callback.
+// A thread-safe log of one kind of callback.
 template <class T>
 class Log {
   public:
@@ -39,17 +31,13 @@ class Log {
         items_.push_back(std::move(item));
         changed_.notify_all();
     }
-    bool waitFor(std::size_t count, std::chrono::milliseconds timeout = kWait) {
+    bool waitFor(std::size_t count) {
         std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, timeout, [&] { return items_.size() >= count; });
+        return changed_.wait_for(lock, kWait, [&] { return items_.size() >= count; });
     }
     std::vector<T> items() {
         std::lock_guard lock(mutex_);
         return items_;
-    }
-    std::size_t size() {
-        std::lock_guard lock(mutex_);
-        return items_.size();
     }
 
   private:
@@ -58,8 +46,14 @@ class Log {
     std::vector<T> items_;
 };
 
-class Inbox : public Log<Received> {
-  public:
+struct Received {
+    rozuri::OSCMessage message;
+    std::uint64_t tag;
+    std::string host;
+    std::uint16_t port;
+};
+
+struct Inbox : Log<Received> {
     rozuri::OSCReceiveHandler handler() {
         return [this](const rozuri::OSCMessage& m, const rozuri::OSCTimeTag& t,
                       const std::string& host, std::uint16_t port) {
@@ -68,7 +62,7 @@ class Inbox : public Log<Received> {
     }
 };
 
-// Turns Nagle off, so that each write leaves as its own segment.
+// Nagle off: each write leaves as its own segment.
 inline bool noDelay(int fd) {
     int one = 1;
     return ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) == 0;
