@@ -231,10 +231,12 @@ bool DispatchTcpSocket::doAccept(int listenFD, const std::shared_ptr<dispatch::S
              : family == AF_INET6 ? accepted->socket6FD_
                                   : accepted->socketUN_) = fd;
             accepted->flags_ = kStarted | kConnected;
+            // Sources first: a connected socket without them would leave a write or read that
+            // arrives before the next block on its queue waiting for good.
+            accepted->setupReadAndWriteSourcesForNewlyConnectedSocket(fd);
         });
-        accepted->socketQueue_.queue()->async([weak = std::weak_ptr(accepted), fd] {
+        accepted->socketQueue_.queue()->async([weak = std::weak_ptr(accepted)] {
             if (auto socket = weak.lock()) {
-                socket->setupReadAndWriteSourcesForNewlyConnectedSocket(fd);
                 socket->maybeDequeueRead();
                 socket->maybeDequeueWrite();
             }

@@ -28,18 +28,7 @@ OSCTCPServerClientConnection::~OSCTCPServerClientConnection() {
 }
 
 void OSCTCPServerClientConnection::write(Data framed) {
-    if (!writable_) {
-        waiting_.push_back(std::move(framed));
-        return;
-    }
     tcpSocket->writeData(std::move(framed), -1, tcpSocketTag);
-}
-
-void OSCTCPServerClientConnection::becomeWritable() {
-    writable_ = true;
-    for (Data& framed : std::exchange(waiting_, {})) {
-        tcpSocket->writeData(std::move(framed), -1, tcpSocketTag);
-    }
 }
 
 OSCTCPServerDelegate::OSCTCPServerDelegate(OSCTCPFramingMode framingMode)
@@ -93,11 +82,6 @@ void OSCTCPServerDelegate::socketDidAcceptNewSocket(const Socket&, const Socket&
     record->delegate = weak_from_this();
     clients[id] = record;
     accepted->setDelegate(weak_from_this());
-    // The accepted socket's queue is the server's: the socket posted its source set-up there
-    // before reporting the new socket, so this runs after it.
-    server->queue()->async([weakRecord = std::weak_ptr(record)] {
-        if (auto r = weakRecord.lock()) r->becomeWritable();
-    });
     server->generateConnectedNotification(host, port, id);
     accepted->readDataWithTimeout(-1, id);
 }

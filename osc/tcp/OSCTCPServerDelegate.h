@@ -44,15 +44,8 @@ class OSCTCPServerClientConnection {
     // Confined to the server's queue.
     OSCTCPConnectionReader reader;
 
-    // Writes framed bytes with the client's tag. Until the socket has set up its sources after
-    // acceptance the bytes wait here: a write the socket takes before then never starts.
+    // Writes framed bytes with the client's tag.
     void write(Data framed);
-    // Called once the socket's set-up has run; sends what waited.
-    void becomeWritable();
-
-  private:
-    bool writable_ = false;
-    std::vector<Data> waiting_;
 };
 
 // The listening socket's delegate, also the delegate of every accepted socket. It owns the
