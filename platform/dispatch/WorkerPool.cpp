@@ -16,7 +16,7 @@
 namespace dispatch {
 
 namespace {
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 
 constexpr auto kIdleRetirement = std::chrono::seconds(10);
 constexpr auto kStallCheck = std::chrono::milliseconds(5);
@@ -34,7 +34,7 @@ int* futexWord(std::atomic<int>& word) {
 }
 
 // Sleeps while `word` holds `expected`, at most `timeout`; may return early for no reason.
-void futexWait(std::atomic<int>& word, int expected, Clock::duration timeout) {
+void futexWait(std::atomic<int>& word, int expected, SteadyClock::duration timeout) {
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(timeout).count();
     timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
     ::syscall(SYS_futex, futexWord(word), FUTEX_WAIT_PRIVATE, expected, &ts, nullptr, 0);
@@ -170,16 +170,16 @@ bool WorkerPool::idle(Idler& self, std::unique_lock<std::mutex>& lock) {
     self.state.store(Idler::spinning, std::memory_order_relaxed);
     idlers_.push_back(&self);
     lock.unlock();
-    const auto spinUntil = Clock::now() + kSpin;
+    const auto spinUntil = SteadyClock::now() + kSpin;
     while (self.state.load(std::memory_order_acquire) == Idler::spinning &&
-           Clock::now() < spinUntil) {
+           SteadyClock::now() < spinUntil) {
         cpuRelax();
     }
     int expected = Idler::spinning;
     if (self.state.compare_exchange_strong(expected, Idler::parked, std::memory_order_acq_rel)) {
-        auto deadline = Clock::now() + kIdleRetirement;
+        auto deadline = SteadyClock::now() + kIdleRetirement;
         for (;;) {
-            const auto now = Clock::now();
+            const auto now = SteadyClock::now();
             if (now < deadline) {
                 futexWait(self.state, Idler::parked, deadline - now);
                 if (self.state.load(std::memory_order_acquire) == Idler::claimed) break;
@@ -206,7 +206,7 @@ void WorkerPool::monitorMain() {
         monitorWake_.wait(lock, [this] { return pending_ > idlers_.size(); });
         std::size_t seen = completed_;
         // The full interval, whatever submissions arrive meanwhile: bursts are not stalls.
-        auto until = std::chrono::steady_clock::now() + kStallCheck;
+        auto until = SteadyClock::now() + kStallCheck;
         while (monitorWake_.wait_until(lock, until) == std::cv_status::no_timeout) {
         }
         // Still waiting and nothing finished meanwhile: the running tasks block, add a thread.

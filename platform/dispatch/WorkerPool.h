@@ -14,6 +14,8 @@ namespace dispatch {
 // The elastic pool behind every queue but the main one. Up to a soft limit a thread is started
 // whenever work finds no idle thread; past it, a monitor adds a thread whenever work has waited
 // without any task finishing, so blocking calls cannot starve the pool. Idle threads retire.
+// An idle thread polls for a few microseconds, then sleeps on a word of its own; work wakes the
+// most recently idle one, after the pool's lock is released.
 class WorkerPool {
   public:
     enum class Priority { low = 0, normal = 1, high = 2 };
