@@ -1,5 +1,6 @@
 #include "platform/dispatch/EventLoop.h"
 
+#include <pthread.h>
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -12,6 +13,7 @@
 #include <thread>
 
 #include "platform/dispatch/Immortal.h"
+#include "platform/dispatch/WorkerPool.h"
 
 namespace dispatch {
 
@@ -19,6 +21,9 @@ namespace {
 constexpr std::uint64_t kTimerToken = 0;
 constexpr std::uint32_t kReadEvents = EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR;
 constexpr std::uint32_t kWriteEvents = EPOLLOUT | EPOLLHUP | EPOLLERR;
+// Two threads wait for events, so that one can run handlers while the other keeps watching.
+constexpr int kPollers = 2;
+constexpr int kTasksPerWakeUp = 64;
 
 [[noreturn]] void fatalSystem(const char* what) {
     std::fprintf(stderr, "Fatal error: dispatch: %s: %s\n", what, std::strerror(errno));
@@ -46,30 +51,45 @@ EventLoop::EventLoop() {
     timerfd_ = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
     if (timerfd_ < 0) fatalSystem("timerfd_create");
     epoll_event ev{};
-    ev.events = EPOLLIN;
+    // Edge-triggered, as the descriptors are one-shot: a level-triggered entry would wake the
+    // other poller too, for readiness this one is about to consume.
+    ev.events = EPOLLIN | EPOLLET;
     ev.data.u64 = kTimerToken;
     if (epoll_ctl(epoll_, EPOLL_CTL_ADD, timerfd_, &ev) != 0) fatalSystem("epoll_ctl");
-    std::thread([this] { run(); }).detach();
+    for (int i = 0; i < kPollers; ++i) std::thread([this] { run(); }).detach();
 }
 
 void EventLoop::run() {
+    pthread_setname_np(pthread_self(), "dispatch-events");
     epoll_event events[64];
     for (;;) {
+        polling_.fetch_add(1, std::memory_order_relaxed);
         int n = epoll_wait(epoll_, events, 64, -1);
+        // Only one of the pollers can see another one still waiting.
+        const bool othersPoll = polling_.fetch_sub(1, std::memory_order_relaxed) > 1;
         if (n < 0) {
             if (errno == EINTR) continue;
             fatalSystem("epoll_wait");
         }
         Deferred deferred;
-        std::lock_guard lock(mutex_);
-        for (int i = 0; i < n; ++i) {
-            if (events[i].data.u64 == kTimerToken) {
-                fireTimers(deferred);
-            } else {
-                handleEvent(events[i].data.u64, events[i].events, deferred);
+        {
+            std::lock_guard lock(mutex_);
+            for (int i = 0; i < n; ++i) {
+                if (events[i].data.u64 == kTimerToken) {
+                    fireTimers(deferred);
+                } else {
+                    handleEvent(events[i].data.u64, events[i].events, deferred);
+                }
             }
         }
-        // `deferred` runs after the lock is released (reverse declaration order).
+        // While another thread watches the descriptors, this one runs the first delivery it
+        // hands over itself: waking a sleeping worker costs more than most handlers.
+        {
+            WorkerPool::KeepNext keep(othersPoll);
+            deferred.run();
+        }
+        for (int i = 0; othersPoll && i < kTasksPerWakeUp && WorkerPool::shared().runOne(); ++i) {
+        }
     }
 }
 
@@ -233,7 +253,9 @@ void EventLoop::updateInterest(Registration& reg, Deferred& deferred) {
         }
         return;
     }
-    if (mask == reg.mask && reg.inEpoll == (mask != 0)) return;
+    // A zero mask with the descriptor still in epoll is a one-shot entry that has fired: it
+    // stays silent until re-armed.
+    if (mask == reg.mask && (mask == 0 || reg.inEpoll)) return;
     if (mask == 0) {
         epoll_ctl(epoll_, EPOLL_CTL_DEL, reg.fd, nullptr);
         reg.inEpoll = false;
@@ -241,7 +263,7 @@ void EventLoop::updateInterest(Registration& reg, Deferred& deferred) {
         return;
     }
     epoll_event ev{};
-    ev.events = mask;
+    ev.events = mask | EPOLLONESHOT;
     ev.data.u64 = reg.token;
     int op = reg.inEpoll ? EPOLL_CTL_MOD : EPOLL_CTL_ADD;
     int rc = epoll_ctl(epoll_, op, reg.fd, &ev);
@@ -269,6 +291,7 @@ void EventLoop::handleEvent(std::uint64_t token, std::uint32_t events, Deferred&
     auto found = byToken_.find(token);
     if (found == byToken_.end()) return;  // cancelled since epoll_wait returned
     Registration& reg = *found->second;
+    reg.mask = 0;  // one-shot: the event disarmed it
     for (Source* s : reg.sources) {
         if (!wantsEvents(*s)) continue;
         if (s->kind_ == Source::Kind::read && (events & kReadEvents)) {

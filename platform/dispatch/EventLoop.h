@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <map>
@@ -45,7 +46,7 @@ struct Registration {
     std::uint64_t token = 0;
     int fd = -1;
     std::vector<Source*> sources;
-    std::uint32_t mask = 0;
+    std::uint32_t mask = 0;  // armed events; one-shot, so an event leaves none armed
     bool inEpoll = false;
     bool alwaysReady = false;  // epoll refuses the descriptor (a regular file): always ready
 };
@@ -79,7 +80,7 @@ struct Source::State {
     TimerMap::iterator timerEntry;
 };
 
-// The background event thread: epoll for descriptors, one timerfd for every deadline.
+// The background event threads: epoll for descriptors, one timerfd for every deadline.
 class EventLoop {
   public:
     static EventLoop& shared();
@@ -111,6 +112,7 @@ class EventLoop {
     void removeRegistration(Registration& registration);
 
     std::mutex mutex_;
+    std::atomic<int> polling_{0};  // pollers in epoll_wait
     int epoll_ = -1;
     int timerfd_ = -1;
     std::uint64_t nextToken_ = 1;

@@ -135,7 +135,8 @@ struct Queue::Impl {
         return queue->isMain() && isMainThread();
     }
 
-    void scheduleDrainLocked(Queue& queue) {
+    // Called after releasing `mutex`, so that the worker it wakes does not wait for it.
+    void scheduleDrain(Queue& queue) {
         WorkerPool::shared().submit(
             priority, [self = queue.shared_from_this()] { self->impl_->drainSerial(*self); });
     }
@@ -149,7 +150,8 @@ struct Queue::Impl {
                 return;
             }
             if (n == kSerialBatch) {
-                scheduleDrainLocked(queue);  // let other queues' work through
+                lock.unlock();
+                scheduleDrain(queue);  // let other queues' work through
                 return;
             }
             Item item = std::move(items.front());
@@ -164,12 +166,13 @@ struct Queue::Impl {
     }
 
     void releaseOwnership(Queue& queue) {
-        std::lock_guard lock(mutex);
+        std::unique_lock lock(mutex);
         if (items.empty()) {
             active = false;
-        } else {
-            scheduleDrainLocked(queue);
+            return;
         }
+        lock.unlock();
+        scheduleDrain(queue);
     }
 
     void wake() {
@@ -227,12 +230,12 @@ void Queue::async(Work work) {
             });
             return;
         case Kind::serial: {
-            std::lock_guard lock(impl_->mutex);
+            std::unique_lock lock(impl_->mutex);
             impl_->items.push_back(Item{std::move(work), nullptr});
-            if (!impl_->active) {
-                impl_->active = true;
-                impl_->scheduleDrainLocked(*this);
-            }
+            if (impl_->active) return;
+            impl_->active = true;
+            lock.unlock();
+            impl_->scheduleDrain(*this);
             return;
         }
         case Kind::main: {
@@ -270,11 +273,10 @@ void Queue::sync(const Work& work) {
             } else {
                 SyncWaiter waiter;
                 impl_->items.push_back(Item{nullptr, &waiter});
-                if (!impl_->active) {
-                    impl_->active = true;
-                    impl_->scheduleDrainLocked(*this);
-                }
+                const bool schedule = !impl_->active;
+                impl_->active = true;
                 lock.unlock();
+                if (schedule) impl_->scheduleDrain(*this);
                 waiter.wait();
             }
             struct Release {

@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -122,6 +124,52 @@ INSTANTIATE_TEST_SUITE_P(Queues, ReadSourceLevel,
                          ::testing::Values(LevelCase{"serial", false, 200},
                                            LevelCase{"concurrent", true, 200}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Handlers may run on the threads that watch for events: however many of them block, the
+// events of other sources and due timers still come through.
+TEST(ReadSource, BlockedHandlersDoNotHoldUpOtherSourcesOrTimers) {
+    constexpr int kBlocking = 3;
+    std::vector<std::unique_ptr<UdpPair>> pairs;
+    std::vector<std::shared_ptr<Source>> sources;
+    std::mutex mutex;
+    std::condition_variable released;
+    bool release = false;
+    Signal entered, left;
+    for (int i = 0; i <= kBlocking; ++i) {
+        pairs.push_back(std::make_unique<UdpPair>());
+        const int fd = pairs.back()->receiver;
+        auto source = Source::createRead(fd, Queue::createSerial("blocking-" + std::to_string(i)));
+        source->setEventHandler([&, fd, blocks = i < kBlocking] {
+            while (UdpPair::receiveOne(fd) >= 0) {
+            }
+            entered.add();
+            if (!blocks) return;
+            std::unique_lock lock(mutex);
+            released.wait_for(lock, 2 * kPatience,
+                              [&] { return release; });  // past the test's waits
+            lock.unlock();
+            left.add();
+        });
+        source->resume();
+        sources.push_back(std::move(source));
+    }
+    for (int i = 0; i < kBlocking; ++i) {
+        pairs[i]->send();
+        ASSERT_TRUE(entered.waitFor(i + 1));
+    }
+    Signal timer;
+    Queue::createSerial("timer")->asyncAfter(1ms, [&] { timer.add(); });
+    pairs[kBlocking]->send();
+    EXPECT_TRUE(entered.waitFor(kBlocking + 1));
+    EXPECT_TRUE(timer.waitFor(1));
+    {
+        std::lock_guard lock(mutex);
+        release = true;
+    }
+    released.notify_all();
+    EXPECT_TRUE(left.waitFor(kBlocking));
+    for (auto& source : sources) source->cancel();
+}
 
 TEST(ReadSource, HandlersSeeTheirQueuesSpecificData) {
     static const int key = 0;
