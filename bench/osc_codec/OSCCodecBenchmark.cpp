@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "osc/core/OSCCoreValueTypes.h"
@@ -352,15 +353,24 @@ void BM_Encode_oscpack(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kMessagesPerRound);
 }
 
-BENCHMARK(BM_Decode_ROZUri);
-BENCHMARK(BM_DecodeCopy_ROZUri);
-BENCHMARK(BM_Decode_liblo);
-BENCHMARK(BM_Decode_oscpack);
-BENCHMARK(BM_Encode_ROZUri);
-BENCHMARK(BM_EncodeBuilt_ROZUri);
-BENCHMARK(BM_EncodeInto_ROZUri);
-BENCHMARK(BM_Encode_liblo);
-BENCHMARK(BM_Encode_oscpack);
+// Registered in main, so that a fixed iteration count can be asked for.
+void registerBenchmarks(benchmark::IterationCount iterations) {
+    const std::pair<const char*, void (*)(benchmark::State&)> all[] = {
+        {"BM_Decode_ROZUri", BM_Decode_ROZUri},
+        {"BM_DecodeCopy_ROZUri", BM_DecodeCopy_ROZUri},
+        {"BM_Decode_liblo", BM_Decode_liblo},
+        {"BM_Decode_oscpack", BM_Decode_oscpack},
+        {"BM_Encode_ROZUri", BM_Encode_ROZUri},
+        {"BM_EncodeBuilt_ROZUri", BM_EncodeBuilt_ROZUri},
+        {"BM_EncodeInto_ROZUri", BM_EncodeInto_ROZUri},
+        {"BM_Encode_liblo", BM_Encode_liblo},
+        {"BM_Encode_oscpack", BM_Encode_oscpack},
+    };
+    for (const auto& [name, function] : all) {
+        benchmark::internal::Benchmark* b = benchmark::RegisterBenchmark(name, function);
+        if (iterations > 0) b->Iterations(iterations);
+    }
+}
 
 // Remembers each benchmark's messages per second for the summary: the median when the runs are
 // repeated (--benchmark_repetitions, best with --benchmark_enable_random_interleaving on a busy
@@ -372,14 +382,12 @@ class RateReporter : public benchmark::ConsoleReporter {
         for (const Run& run : runs) {
             auto it = run.counters.find("items_per_second");
             if (it == run.counters.end()) continue;
-            std::string name = run.benchmark_name();
             if (run.run_type == Run::RT_Aggregate) {
                 if (run.aggregate_name != "median") continue;
-                name = run.run_name.function_name;
             } else if (run.repetitions > 1) {
                 continue;
             }
-            rates[name] = it->second.value;
+            rates[run.run_name.function_name] = it->second.value;
         }
         ConsoleReporter::ReportRuns(runs);
     }
@@ -412,6 +420,17 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "peers decode the mix differently\n");
         return 1;
     }
+    // --iterations=N runs each benchmark exactly N times: instruction counts under callgrind
+    // (the difference between two counts, per iteration) then hold on a busy machine too.
+    benchmark::IterationCount iterations = 0;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--iterations=", 13) != 0) continue;
+        iterations = std::strtoll(argv[i] + 13, nullptr, 10);
+        for (int j = i; j < argc; ++j) argv[j] = argv[j + 1];
+        --argc;
+        break;
+    }
+    registerBenchmarks(iterations);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     RateReporter reporter;
