@@ -282,8 +282,10 @@ auto numericRep(const T& v) {
     }
 }
 
+// Runs once per type; kept out of line so that oscValueDescriptor() stays small enough to be
+// inlined into every value construction.
 template <OSCValue T>
-OSCValueDescriptor makeDescriptor() {
+[[gnu::noinline]] OSCValueDescriptor makeDescriptor() {
     using Traits = OSCValueTraits<T>;
     OSCValueDescriptor d;
     d.name = Traits::name;
