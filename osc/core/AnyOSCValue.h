@@ -350,9 +350,10 @@ template <OSCValue T>
 
 }  // namespace detail
 
-// The one descriptor of value type T, made on first use.
+// The one descriptor of value type T, made on first use. Inlined: every value construction
+// asks for it.
 template <OSCValue T>
-const OSCValueDescriptor& oscValueDescriptor() {
+[[gnu::always_inline]] inline const OSCValueDescriptor& oscValueDescriptor() {
     static const OSCValueDescriptor descriptor = detail::makeDescriptor<T>();
     return descriptor;
 }
