@@ -2,7 +2,8 @@
 // and oscpack, then print messages per second and our ratio to each peer.
 //
 // The mix: a message with one int32, one with three floats, one with a string and a blob, and
-// a bundle of two messages; one round is 5 messages.
+// a bundle of two messages; one round is 5 messages. Encode has three rows of ours: build and
+// encode, encode of built packets, and encode of built packets into a buffer kept by the caller.
 
 #include <benchmark/benchmark.h>
 #include <lo/lo.h>
@@ -16,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "osc/core/OSCCoreValueTypes.h"
@@ -79,11 +81,21 @@ double readValues(const OSCMessage& m) {
     return sum;
 }
 
+// The mix in shared buffers, as a receiver hands datagrams over; made once, so that no run
+// counts their making.
+const std::vector<std::shared_ptr<const Data>>& sharedWireMix() {
+    static const std::vector<std::shared_ptr<const Data>> wire = [] {
+        std::vector<std::shared_ptr<const Data>> out;
+        for (const Data& d : wireMix()) out.push_back(std::make_shared<const Data>(d));
+        return out;
+    }();
+    return wire;
+}
+
 // The peers parse bytes in place, so ours decodes from the received buffer it shares (as a
 // receiver hands a datagram over) rather than from a copy.
 void BM_Decode_ROZUri(benchmark::State& state) {
-    std::vector<std::shared_ptr<const Data>> wire;
-    for (const Data& d : wireMix()) wire.push_back(std::make_shared<const Data>(d));
+    const auto& wire = sharedWireMix();
     for (auto _ : state) {
         double sum = 0;
         for (const auto& d : wire) {
@@ -211,8 +223,10 @@ void BM_Decode_oscpack(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kMessagesPerRound);
 }
 
-// MARK: - Encode (building each packet from its values, as a sender does)
+// MARK: - Encode
 
+// Building each packet from its values, then encoding it, as a sender does. oscpack's stream
+// writer has no message object to build, so this row pays for more than the peer's.
 void BM_Encode_ROZUri(benchmark::State& state) {
     for (auto _ : state) {
         std::size_t total = 0;
@@ -225,6 +239,39 @@ void BM_Encode_ROZUri(benchmark::State& state) {
                             OSCMessage("/xyz/position", {1.0f, 2.0f, 3.0f})})
                      .encodedData()
                      .size();
+        benchmark::DoNotOptimize(total);
+    }
+    state.SetItemsProcessed(state.iterations() * kMessagesPerRound);
+}
+
+const std::vector<OSCPacket>& builtMix() {
+    static const std::vector<OSCPacket> packets = mixPackets();
+    return packets;
+}
+
+// Encoding packets built beforehand (encodedData(): a new buffer per packet).
+void BM_EncodeBuilt_ROZUri(benchmark::State& state) {
+    const std::vector<OSCPacket>& packets = builtMix();
+    for (auto _ : state) {
+        std::size_t total = 0;
+        for (const OSCPacket& p : packets) total += p.encodedData().size();
+        benchmark::DoNotOptimize(total);
+    }
+    state.SetItemsProcessed(state.iterations() * kMessagesPerRound);
+}
+
+// The same into one buffer the caller keeps, as oscpack's stream writes into the caller's array.
+void BM_EncodeInto_ROZUri(benchmark::State& state) {
+    const std::vector<OSCPacket>& packets = builtMix();
+    Data buffer;
+    buffer.reserve(1024);
+    for (auto _ : state) {
+        std::size_t total = 0;
+        for (const OSCPacket& p : packets) {
+            buffer.clear();
+            p.appendEncodedData(buffer);
+            total += buffer.size();
+        }
         benchmark::DoNotOptimize(total);
     }
     state.SetItemsProcessed(state.iterations() * kMessagesPerRound);
@@ -306,13 +353,24 @@ void BM_Encode_oscpack(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kMessagesPerRound);
 }
 
-BENCHMARK(BM_Decode_ROZUri);
-BENCHMARK(BM_DecodeCopy_ROZUri);
-BENCHMARK(BM_Decode_liblo);
-BENCHMARK(BM_Decode_oscpack);
-BENCHMARK(BM_Encode_ROZUri);
-BENCHMARK(BM_Encode_liblo);
-BENCHMARK(BM_Encode_oscpack);
+// Registered in main, so that a fixed iteration count can be asked for.
+void registerBenchmarks(benchmark::IterationCount iterations) {
+    const std::pair<const char*, void (*)(benchmark::State&)> all[] = {
+        {"BM_Decode_ROZUri", BM_Decode_ROZUri},
+        {"BM_DecodeCopy_ROZUri", BM_DecodeCopy_ROZUri},
+        {"BM_Decode_liblo", BM_Decode_liblo},
+        {"BM_Decode_oscpack", BM_Decode_oscpack},
+        {"BM_Encode_ROZUri", BM_Encode_ROZUri},
+        {"BM_EncodeBuilt_ROZUri", BM_EncodeBuilt_ROZUri},
+        {"BM_EncodeInto_ROZUri", BM_EncodeInto_ROZUri},
+        {"BM_Encode_liblo", BM_Encode_liblo},
+        {"BM_Encode_oscpack", BM_Encode_oscpack},
+    };
+    for (const auto& [name, function] : all) {
+        benchmark::internal::Benchmark* b = benchmark::RegisterBenchmark(name, function);
+        if (iterations > 0) b->Iterations(iterations);
+    }
+}
 
 // Remembers each benchmark's messages per second for the summary: the median when the runs are
 // repeated (--benchmark_repetitions, best with --benchmark_enable_random_interleaving on a busy
@@ -324,14 +382,12 @@ class RateReporter : public benchmark::ConsoleReporter {
         for (const Run& run : runs) {
             auto it = run.counters.find("items_per_second");
             if (it == run.counters.end()) continue;
-            std::string name = run.benchmark_name();
             if (run.run_type == Run::RT_Aggregate) {
                 if (run.aggregate_name != "median") continue;
-                name = run.run_name.function_name;
             } else if (run.repetitions > 1) {
                 continue;
             }
-            rates[name] = it->second.value;
+            rates[run.run_name.function_name] = it->second.value;
         }
         ConsoleReporter::ReportRuns(runs);
     }
@@ -364,6 +420,17 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "peers decode the mix differently\n");
         return 1;
     }
+    // --iterations=N runs each benchmark exactly N times: instruction counts under callgrind
+    // (the difference between two counts, per iteration) then hold on a busy machine too.
+    benchmark::IterationCount iterations = 0;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--iterations=", 13) != 0) continue;
+        iterations = std::strtoll(argv[i] + 13, nullptr, 10);
+        for (int j = i; j < argc; ++j) argv[j] = argv[j + 1];
+        --argc;
+        break;
+    }
+    registerBenchmarks(iterations);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     RateReporter reporter;
@@ -372,10 +439,12 @@ int main(int argc, char** argv) {
 
     std::printf(
         "\nmessages per second (mix of 5 messages: int, 3 floats, string+blob, bundle of 2)\n");
-    for (const char* op : {"Decode", "Encode"}) {
+    for (const char* op : {"Decode", "Encode", "EncodeBuilt", "EncodeInto"}) {
         double ours = reporter.rates[std::string("BM_") + op + "_ROZUri"];
-        double lo = reporter.rates[std::string("BM_") + op + "_liblo"];
-        double pack = reporter.rates[std::string("BM_") + op + "_oscpack"];
+        // The peers have one encode row each (they build nothing beforehand).
+        std::string peerOp = std::string(op).starts_with("Encode") ? "Encode" : op;
+        double lo = reporter.rates["BM_" + peerOp + "_liblo"];
+        double pack = reporter.rates["BM_" + peerOp + "_oscpack"];
         if (ours == 0) continue;
         std::printf("%s: ROZUri %.3g/s, liblo %.3g/s (ratio %.2f), oscpack %.3g/s (ratio %.2f)\n",
                     op, ours, lo, lo > 0 ? ours / lo : 0.0, pack, pack > 0 ? ours / pack : 0.0);

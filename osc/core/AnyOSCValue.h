@@ -282,8 +282,10 @@ auto numericRep(const T& v) {
     }
 }
 
+// Runs once per type; kept out of line so that oscValueDescriptor() stays small enough to be
+// inlined into every value construction.
 template <OSCValue T>
-OSCValueDescriptor makeDescriptor() {
+[[gnu::noinline]] OSCValueDescriptor makeDescriptor() {
     using Traits = OSCValueTraits<T>;
     OSCValueDescriptor d;
     d.name = Traits::name;
@@ -348,9 +350,10 @@ OSCValueDescriptor makeDescriptor() {
 
 }  // namespace detail
 
-// The one descriptor of value type T, made on first use.
+// The one descriptor of value type T, made on first use. Inlined: every value construction
+// asks for it.
 template <OSCValue T>
-const OSCValueDescriptor& oscValueDescriptor() {
+[[gnu::always_inline]] inline const OSCValueDescriptor& oscValueDescriptor() {
     static const OSCValueDescriptor descriptor = detail::makeDescriptor<T>();
     return descriptor;
 }

@@ -139,6 +139,13 @@ class OSCAddressPattern {
     OSCAddressPattern(const std::string& text) : OSCAddressPattern(std::string_view(text)) {}
     OSCAddressPattern(std::string&& text);
 
+    // Text a decoder has already found to be ASCII: taken as it is, without a second look.
+    class ASCIIKey {
+        ASCIIKey() = default;
+        friend class OSCMessage;
+    };
+    OSCAddressPattern(ASCIIKey, std::string_view asciiText) : rawAddress_(asciiText) {}
+
     // "/" followed by the components joined with "/" ("/" for none).
     template <typename Range>
     static OSCAddressPattern fromPathComponents(const Range& components) {

@@ -90,7 +90,8 @@ class BundleDecoder {
             }
             pos += length;
         }
-        bundle.buffer_ = buffer;
+        // The outermost bundle takes its caller's reference instead (OSCBundle::decode).
+        if (depth > 1) bundle.buffer_ = buffer;
         bundle.offset_ = offset;
         bundle.size_ = size;
         return bundle;
@@ -110,7 +111,9 @@ OSCBundle OSCBundle::decode(std::shared_ptr<const Data> buffer, std::size_t offs
                             std::size_t size) {
     if (!buffer) buffer = std::make_shared<const Data>();
     if (offset > buffer->size() || size > buffer->size() - offset) offset = size = 0;
-    return BundleDecoder::decode(buffer, offset, size, 1);
+    OSCBundle bundle = BundleDecoder::decode(buffer, offset, size, 1);
+    bundle.buffer_ = std::move(buffer);
+    return bundle;
 }
 
 void OSCBundle::setTimeTag(OSCTimeTag timeTag) {

@@ -355,9 +355,10 @@ bool appendCommonMessage(Data& out, std::string_view address, std::span<const An
 }
 
 // The address pattern of the message bytes; the values go to `values`.
-OSCAddressPattern decodeParts(DataView bytes, std::vector<AnyOSCValue>& values) {
+OSCAddressPattern decodeParts(DataView bytes, std::vector<AnyOSCValue>& values,
+                              OSCAddressPattern::ASCIIKey ascii) {
     std::string_view address;
-    if (decodeCommonMessage(bytes, address, values)) return OSCAddressPattern(address);
+    if (decodeCommonMessage(bytes, address, values)) return OSCAddressPattern(ascii, address);
     values.clear();
     OSCDecodedMessage decoded = decodeMessageData(bytes);
     values = std::move(decoded.values);
@@ -390,7 +391,8 @@ OSCMessage OSCMessage::decode(std::shared_ptr<const Data> buffer, std::size_t of
 OSCMessage::OSCMessage(DecodeKey, std::shared_ptr<const Data> buffer, std::size_t offset,
                        std::size_t size)
     : values_(),
-      addressPattern_(decodeParts(partOf(buffer, offset, size), values_)),
+      addressPattern_(
+          decodeParts(partOf(buffer, offset, size), values_, OSCAddressPattern::ASCIIKey())),
       buffer_(std::move(buffer)),
       offset_(offset),
       size_(size) {}
