@@ -9,6 +9,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #include "TcpTestSupport.h"
@@ -284,6 +285,8 @@ TEST_F(DispatchTcpSocketConnect, AdoptionOfADescriptor) {
     client.release();  // the socket owns it now
     ASSERT_TRUE(recorder->waitUntil([&] { return recorder->connects == 1; }));
     EXPECT_EQ(recorder->locked([&] { return recorder->port; }), listener.port());
+    EXPECT_EQ(adopted->socketFD(), -1) << "only on the socket queue";
+    adopted->performBlock([&] { EXPECT_NE(adopted->socketFD(), -1); });
     adopted->readDataWithTimeout(-1, 1);
     ASSERT_TRUE(server.send("hi"));
     ASSERT_TRUE(recorder->waitUntil([&] { return recorder->reads.size() == 1; }));
@@ -319,7 +322,10 @@ struct TempDir {
         char templ[] = "/tmp/mstcpXXXXXX";
         path = ::mkdtemp(templ);
     }
-    ~TempDir() { std::system(("rm -rf " + path).c_str()); }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
 };
 
 TEST_F(DispatchTcpSocketUnix, ListeningPaths) {

@@ -244,6 +244,14 @@ TEST(DispatchTcpSocketWrite, PartialProgressAndDrainingCloses) {
     pair.socket->writeData(bytes("end"), -1, 2);
     pair.socket->disconnectAfterWriting();
     pair.socket->writeData(bytes("refused"), -1, 3);
+    ASSERT_TRUE(r.waitUntil([&] { return !r.partialWrites.empty(); }));
+    std::int64_t tag = 0;
+    std::uint64_t done = 0, total = 0;
+    const float progress = pair.socket->progressOfWrite(&tag, &done, &total);
+    EXPECT_EQ(tag, 1);
+    EXPECT_EQ(total, big.size());
+    EXPECT_GT(progress, 0.0f);
+    EXPECT_LT(progress, 1.0f);
     EXPECT_EQ(pair.peer.receive(big.size() + 3).size(), big.size() + 3);
     EXPECT_TRUE(pair.peer.readsEOF());
     ASSERT_TRUE(r.waitForDisconnect());

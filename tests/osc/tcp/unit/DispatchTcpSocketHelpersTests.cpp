@@ -7,6 +7,7 @@
 #include "osc/tcp/DispatchTcpSocket.h"
 #include "osc/tcp/DispatchTcpSocketError.h"
 #include "osc/udp/SocketAddress.h"
+#include "platform/foundation/Assert.h"
 
 namespace {
 
@@ -170,6 +171,15 @@ TEST(DispatchTcpSocketHelpers, UnixAddressesFitOrAreRefused) {
     sockaddr_un unnamed{};
     unnamed.sun_family = AF_UNIX;
     EXPECT_FALSE(DispatchTcpSocket::urlFromSockaddrUN(unnamed, sizeof(sa_family_t)));
+}
+
+TEST(DispatchTcpSocketHelpers, ConcurrentSocketQueueIsRefused) {
+    std::string reported;
+    foundation::setAssertionHandler(
+        [&](const std::string& text, const char*, int) { reported = text; });
+    auto s = DispatchTcpSocket::create({}, nullptr, dispatch::Queue::global());
+    foundation::setAssertionHandler({});
+    EXPECT_EQ(reported, "The given socketQueue parameter must not be a concurrent queue.");
 }
 
 TEST(DispatchTcpSocketHelpers, NewSocketDefaults) {
