@@ -27,13 +27,16 @@ bool transient(int err) {
 
 void DispatchTcpSocket::startTLS(tls::Settings settings) {
     auto packet = std::make_shared<DispatchTcpSpecialPacket>(std::move(settings));
-    asyncOnSocketQueue([this, packet = std::move(packet)] {
-        if (!(flags_ & kStarted) || (flags_ & (kRefuseNewIO | kTLSPending))) return;
-        readQueue_.push_back({nullptr, packet});
-        writeQueue_.push_back({nullptr, packet});
-        flags_ |= kTLSPending;
-        maybeDequeueRead();
-        maybeDequeueWrite();
+    // Weak: a caller may drop the socket right after asking.
+    asyncOnSocketQueue([weak = weak_from_this(), packet = std::move(packet)] {
+        auto self = weak.lock();
+        if (!self || !(self->flags_ & kStarted) || (self->flags_ & (kRefuseNewIO | kTLSPending)))
+            return;
+        self->readQueue_.push_back({nullptr, packet});
+        self->writeQueue_.push_back({nullptr, packet});
+        self->flags_ |= kTLSPending;
+        self->maybeDequeueRead();
+        self->maybeDequeueWrite();
     });
 }
 

@@ -376,6 +376,9 @@ TEST(DispatchTcpSocketTLS, WrongSettingsReportTheirTextsAndDisconnect) {
         std::lock_guard lock(mutex);
         assertions.push_back(text);
     });
+    struct Restore {
+        ~Restore() { foundation::setAssertionHandler({}); }
+    } restore;
     const struct {
         tls::Settings settings;
         const char* assertion;
@@ -404,7 +407,6 @@ TEST(DispatchTcpSocketTLS, WrongSettingsReportTheirTextsAndDisconnect) {
         ASSERT_FALSE(assertions.empty());
         EXPECT_EQ(assertions.back(), c.assertion);
     }
-    foundation::setAssertionHandler({});
 }
 
 TEST(DispatchTcpSocketTLS, StartTlsHelloInTheSameSegmentAsTheLineBeforeIt) {
