@@ -5,6 +5,7 @@
 
 #include <openssl/evp.h>
 #include <openssl/pem.h>
+#include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 #include <stdio.h>
@@ -72,6 +73,10 @@ class Pki {
         return *Identity::make(key, Certificate::adopt(x), chain);
     }
 
+    // Before any other OpenSSL call (see platform/tls: no clean-up at exit while pool threads
+    // may still free sessions).
+    static bool initOpenSSL() { return OPENSSL_init_ssl(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1; }
+
     Pki() {
         EVP_PKEY_free(caKey_);
         std::string file = (dir->path() / "ca.pem").string();
@@ -82,6 +87,7 @@ class Pki {
         setenv("SSL_CERT_DIR", dir->path().c_str(), 1);
     }
 
+    bool openSSLReady_ = initOpenSSL();
     static constexpr const char* kSAN = "DNS:localhost,IP:127.0.0.1,IP:::1";
     EVP_PKEY* caKey_ = newKey();
     X509* caX509_ = newCert("Mantleshade Test CA", caKey_, nullptr, nullptr, -1, 30, nullptr, true);
