@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <openssl/ssl.h>
+
 #include <random>
 
 #include "TcpTestSupport.h"
@@ -144,16 +146,16 @@ TEST(DispatchTcpSocketTLS, HandshakeThenMebibyteEcho) {
     t.server->readDataToLength(payload.size(), -1, 1);
     t.client->startTLS(kClient);
     t.client->startTLS({{tls::kCFStreamSSLPeerName, "elsewhere"}});  // only the first counts
+    ASSERT_EQ(t.clientRec->outcome(), 0);
+    // A TLS 1.3 key update asked of the server: its reads must answer it without stalling.
+    t.client->performBlock(
+        [&] { ASSERT_EQ(SSL_key_update(t.client->sslContext(), SSL_KEY_UPDATE_REQUESTED), 1); });
     t.client->writeData(payload, -1, 2);
     t.client->readDataToLength(payload.size(), -1, 3);
-    ASSERT_EQ(t.clientRec->outcome(), 0);
     ASSERT_TRUE(t.clientRec->waitUntil([&] { return !t.clientRec->reads.empty(); }));
     EXPECT_TRUE(t.clientRec->locked([&] { return t.clientRec->reads[0].second == payload; }));
     EXPECT_TRUE(t.client->isSecure());
     EXPECT_EQ(t.client->sslContext(), nullptr);  // off the socket queue
-    SSL* ssl = nullptr;
-    t.client->performBlock([&] { ssl = t.client->sslContext(); });
-    EXPECT_NE(ssl, nullptr);
 }
 
 TEST(DispatchTcpSocketTLS, WritesBeforeTheStartGoInClearLaterOnesSecured) {
