@@ -1,6 +1,7 @@
 // TCP on loopback, one run, three contenders where they apply:
 //  (a) bulk: 256 MiB in 64 KiB writes, DispatchTcpSocket to DispatchTcpSocket (read-all),
-//      beside a plain blocking send/recv pair;
+//      beside a plain blocking send/recv pair, and the same over TLS (P-256 certificate from a
+//      throwaway CA, whatever suite OpenSSL picks);
 //  (b) round trips of a 32-byte OSC message framed by a 4-byte big-endian length, echoed by
 //      DispatchTcpSocket (readDataToLength(4), then the body), by a blocking thread and by
 //      liblo's TCP server; a blocking client measures each round trip.
@@ -26,6 +27,7 @@
 #include <vector>
 
 #include "osc/tcp/DispatchTcpSocket.h"
+#include "tests/support/TlsPki.h"
 
 namespace {
 
@@ -161,7 +163,11 @@ double bulkBlocking() {
     return static_cast<double>(got) / s;
 }
 
-double bulkDispatch() {
+// With `tls`, both ends upgrade before the first byte.
+double bulkDispatch(bool tls) {
+    const auto& pki = tlstest::Pki::shared();
+    tls::Settings serverTLS = tlstest::serverWith(pki.good);
+    serverTLS.emplace(tls::kCFStreamSSLIsServer, true);
     auto queue = dispatch::Queue::createSerial("bench.delegate");
     auto server = std::make_shared<Handlers>();
     server->socketQueue = queue;
@@ -170,6 +176,7 @@ double bulkDispatch() {
     Socket accepted;
     server->accepted = [&](const Socket& s) {
         accepted = s;
+        if (tls) s->startTLS(serverTLS);
         s->readDataWithTimeout(-1, 0);
     };
     server->read = [&](const Socket& s, Data d, std::int64_t) {
@@ -195,6 +202,7 @@ double bulkDispatch() {
     auto sender = DispatchTcpSocket::create(client, clientQueue, clientQueue);
     const auto start = Clock::now();
     sender->connectToHost("127.0.0.1", listener->localPort());
+    if (tls) sender->startTLS({{tls::kCFStreamSSLPeerName, "localhost"}});
     for (int i = 0; i < 16; ++i) {
         ++queued;
         sender->writeData(Data(kChunk, 'x'), -1, 0);
@@ -343,14 +351,18 @@ int main() {
     // Best of three, alternating: the machine may be shared.
     double blocking = 0;
     double dispatch = 0;
+    double secured = 0;
     for (int i = 0; i < 3; ++i) {
         blocking = std::max(blocking, bulkBlocking());
-        dispatch = std::max(dispatch, bulkDispatch());
+        dispatch = std::max(dispatch, bulkDispatch(false));
+        secured = std::max(secured, bulkDispatch(true));
     }
     std::printf("(a) bulk 256 MiB in 64 KiB writes (best of 3)\n");
     std::printf("    blocking send/recv pair   %8.0f MiB/s\n", blocking / (1 << 20));
     std::printf("    DispatchTcpSocket pair    %8.0f MiB/s  (%.0f%% of blocking; target >= 70%%)\n",
                 dispatch / (1 << 20), 100 * dispatch / blocking);
+    std::printf("    DispatchTcpSocket over TLS %7.0f MiB/s  (%.0f%% of the plain socket pair)\n",
+                secured / (1 << 20), 100 * secured / dispatch);
     std::printf(
         "(b) round trips of a 32-byte OSC message with a 4-byte length (up to %d or 10 s)\n",
         kRoundTrips);

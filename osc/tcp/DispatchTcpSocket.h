@@ -1,6 +1,7 @@
 #pragma once
 
 #include <netinet/in.h>
+#include <openssl/types.h>
 #include <sys/un.h>
 
 #include <cstdint>
@@ -22,6 +23,7 @@
 #include "platform/dispatch/Source.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/URL.h"
+#include "platform/tls/Session.h"
 
 namespace rozuri {
 
@@ -181,6 +183,14 @@ class DispatchTcpSocket : public std::enable_shared_from_this<DispatchTcpSocket>
     void writeData(Data data, double timeout, std::int64_t tag);
     float progressOfWrite(std::int64_t* tag, std::uint64_t* bytesDone, std::uint64_t* total) const;
 
+    // ---- TLS (DispatchTcpSocketTLS.cpp) ----
+    // Queues the upgrade behind the reads and writes already queued: earlier bytes go in the
+    // clear, later ones only once secure (socketDidSecure). Only the first request of a
+    // connection counts; a failure disconnects. See platform/tls/README.md for the settings.
+    void startTLS(tls::Settings settings = {});
+    // The TLS session's SSL; null off the socket queue and before the upgrade started.
+    SSL* sslContext() const;
+
     // ---- Queue discipline ----
     // Runs `block` on the socket queue and waits (inline when already there).
     void performBlock(const std::function<void()>& block);
@@ -338,8 +348,29 @@ class DispatchTcpSocket : public std::enable_shared_from_this<DispatchTcpSocket>
     // Bytes moved, 0 at end of input (reads), or -1 with *err set.
     long plainRead(std::uint8_t* buffer, std::size_t length, int* err);
     long plainWrite(const std::uint8_t* buffer, std::size_t length, int* err);
-    // TLS plugs in here: starts once both queues reached the TLS start.
+    // TLS (DispatchTcpSocketTLS.cpp): starts once both queues reached the TLS start.
     void maybeStartTLS();
+    void ssl_startTLS();
+    void ssl_continueSSLHandshake();
+    void sslHandshakeStepDone(const tls::Session::Result& result);
+    void ssl_shouldTrustPeer(bool trusted, std::int64_t index);
+    void flushSSLBuffers();
+    tls::IOResult sslReadWithBuffer(std::uint8_t* buffer, std::size_t length);
+    tls::IOResult sslWriteWithBuffer(const std::uint8_t* buffer, std::size_t length);
+    // Hooks of the read and write machines: true when the event was the TLS layer's.
+    bool tlsTakesReadEvent();
+    bool tlsTakesWriteEvent();
+    // Decrypted or raw bytes the session holds beyond the descriptor's count.
+    std::uint64_t sslBufferedEstimate() const;
+    std::uint64_t sslReadInto(std::uint8_t* target, std::uint64_t length, bool* waiting, bool* eof,
+                              std::optional<foundation::Error>* error);
+    std::uint64_t sslWritePass(DispatchTcpWritePacket& packet, bool* waiting,
+                               std::optional<foundation::Error>* error);
+    // A read left waiting while the session still holds bytes gets no source event.
+    void sslRetryReadIfBuffered();
+    // The error an end of input closes with when the session saw one; none otherwise.
+    std::optional<foundation::Error> sslClosingError() const;
+    void closeTLS();
 
     int ioFD() const;
     std::optional<Data> peerAddress(int fd) const;
@@ -385,6 +416,15 @@ class DispatchTcpSocket : public std::enable_shared_from_this<DispatchTcpSocket>
 
     std::uint64_t socketFDBytesAvailable_ = 0;
     DispatchTcpSocketPreBuffer preBuffer_{4096};
+
+    std::shared_ptr<tls::Session> sslSession_;
+    std::unique_ptr<DispatchTcpSocketPreBuffer> sslPreBuffer_;
+    std::uint64_t sslWriteCachedLength_ = 0;
+    tls::Status sslErrCode_ = 0;
+    tls::Status lastSSLHandshakeError_ = 0;
+    // A session read that must write first (a key update), or the reverse.
+    bool sslReadWantsWrite_ = false;
+    bool sslWriteWantsRead_ = false;
 
     // A draining close holds the socket alive until its writes are out (or the drain stalls).
     std::shared_ptr<DispatchTcpSocket> drainHold_;

@@ -101,7 +101,7 @@ void DispatchTcpSocket::closeWithError(const std::optional<foundation::Error>& e
     readQueue_.clear();
     writeQueue_.clear();
     preBuffer_.reset();
-    // A TLS session is closed and dropped here once one exists.
+    closeTLS();
 
     for (auto* source : {&connect4Source_, &connect6Source_, &connectUNSource_}) {
         if (*source) {

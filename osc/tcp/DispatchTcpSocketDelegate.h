@@ -10,6 +10,7 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/URL.h"
+#include "platform/tls/Trust.h"
 
 namespace rozuri {
 
@@ -75,9 +76,10 @@ class DispatchTcpSocketDelegate {
     // End of input while the socket is kept open for writing.
     virtual void socketDidCloseReadStream(const Socket&) {}
     virtual void socketDidSecure(const Socket&) {}
-    // Manual trust evaluation: `trust` is the TLS session's peer-trust object; call the handler
-    // (from any thread, once) with the verdict.
-    virtual void socketDidReceiveTrust(const Socket&, const std::shared_ptr<void>& /*trust*/,
+    // Manual trust evaluation: `trust` is the server's chain with the default verdict; call the
+    // handler (from any thread; only the first call counts) with the verdict.
+    virtual void socketDidReceiveTrust(const Socket&,
+                                       const std::shared_ptr<const tls::Trust>& /*trust*/,
                                        std::function<void(bool)> /*completionHandler*/) {}
     // `error` is none for a requested disconnect.
     virtual void socketDidDisconnect(const Socket&,

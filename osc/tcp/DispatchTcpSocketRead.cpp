@@ -162,10 +162,6 @@ long DispatchTcpSocket::plainRead(std::uint8_t* buffer, std::size_t length, int*
     return static_cast<long>(r);
 }
 
-void DispatchTcpSocket::maybeStartTLS() {
-    // A TLS session starts here once both queues have reached the TLS start.
-}
-
 // ---- The read machine ----
 
 void DispatchTcpSocket::maybeDequeueRead() {
@@ -188,11 +184,16 @@ void DispatchTcpSocket::maybeDequeueRead() {
             (writeQueue_.empty() && !currentWrite_ && !currentWriteTLS_)) {
             closeWithError(std::nullopt);
         }
+    } else if (flags_ & kSecure) {
+        flushSSLBuffers();
+        if (preBuffer_.availableBytes() == 0) resumeReadSource();
     }
 }
 
 void DispatchTcpSocket::doReadData() {
+    if (tlsTakesReadEvent()) return;
     if (!currentRead_ || (flags_ & kReadHeldForTimeout)) {
+        if (flags_ & kSecure) flushSSLBuffers();
         // Nothing wants the bytes: keep the level-triggered source quiet until a read does.
         if (socketFDBytesAvailable_ > 0) suspendReadSource();
         return;
@@ -205,7 +206,8 @@ void DispatchTcpSocket::doReadData() {
             socketFDBytesAvailable_ = static_cast<std::uint64_t>(queued);
         }
     }
-    const std::uint64_t estimate = socketFDBytesAvailable_;
+    const std::uint64_t estimate =
+        socketFDBytesAvailable_ + ((flags_ & kSecure) ? sslBufferedEstimate() : 0);
     const bool hasBytes = estimate > 0;
     if (!hasBytes && preBuffer_.availableBytes() == 0) {
         resumeReadSource();
@@ -245,8 +247,12 @@ void DispatchTcpSocket::doReadData() {
         if (!done && !error && !eof && hasBytes) {
             if (preBuffer_.availableBytes() > 0) assertionFailure("Invalid logic", __LINE__);
             bool intoPre = false;
-            const std::uint64_t n = p.term ? p.readLengthForTermWithHint(estimate, &intoPre)
-                                           : p.readLengthForNonTermWithHint(estimate);
+            const bool secure = (flags_ & kSecure) != 0;
+            const std::uint64_t n =
+                secure ? p.optimalReadLengthWithDefault(
+                             estimate <= 32768 ? 32768 : estimate + 16384, &intoPre)
+                : p.term ? p.readLengthForTermWithHint(estimate, &intoPre)
+                         : p.readLengthForNonTermWithHint(estimate);
             if (intoPre && p.readLength > 0) assertionFailure("Invalid logic", __LINE__);
             std::uint8_t* target = nullptr;
             if (intoPre) {
@@ -256,28 +262,35 @@ void DispatchTcpSocket::doReadData() {
                 p.ensureCapacityForAdditionalDataOfLength(n);
                 target = p.buffer->data() + p.startOffset + p.bytesDone;
             }
-            int err = 0;
-            const long r = n > 0 ? plainRead(target, n, &err) : (err = EAGAIN, -1);
-            if (r < 0) {
-                if (err == EAGAIN || err == EWOULDBLOCK || err == EINTR) {
-                    waiting = true;
-                } else {
-                    error = errnoError(err, "Error in read() function");
-                }
-                socketFDBytesAvailable_ = 0;
-            } else if (r == 0) {
-                socketFDBytesAvailable_ = 0;
-                eof = true;
+            std::uint64_t got = 0;
+            if (secure) {
+                got = sslReadInto(target, n, &waiting, &eof, &error);
             } else {
-                const auto got = static_cast<std::uint64_t>(r);
-                if (got < n) {
-                    waiting = true;
+                int err = 0;
+                const long r = n > 0 ? plainRead(target, n, &err) : (err = EAGAIN, -1);
+                if (r < 0) {
+                    if (err == EAGAIN || err == EWOULDBLOCK || err == EINTR) {
+                        waiting = true;
+                    } else {
+                        error = errnoError(err, "Error in read() function");
+                    }
                     socketFDBytesAvailable_ = 0;
+                } else if (r == 0) {
+                    socketFDBytesAvailable_ = 0;
+                    eof = true;
                 } else {
-                    socketFDBytesAvailable_ =
-                        socketFDBytesAvailable_ > got ? socketFDBytesAvailable_ - got : 0;
-                    waiting = socketFDBytesAvailable_ == 0;
+                    got = static_cast<std::uint64_t>(r);
+                    if (got < n) {
+                        waiting = true;
+                        socketFDBytesAvailable_ = 0;
+                    } else {
+                        socketFDBytesAvailable_ =
+                            socketFDBytesAvailable_ > got ? socketFDBytesAvailable_ - got : 0;
+                        waiting = socketFDBytesAvailable_ == 0;
+                    }
                 }
+            }
+            if (got > 0) {
                 if (p.readLength > 0) {
                     p.bytesDone += got;
                     totalBytesThisPass += got;
@@ -366,12 +379,19 @@ void DispatchTcpSocket::doReadData() {
         doReadEOF();
     } else if (waiting) {
         resumeReadSource();
+        sslRetryReadIfBuffered();
     }
 }
 
 void DispatchTcpSocket::doReadEOF() {
     if (!(flags_ & kConnected)) return;  // closed by the read that came before
     flags_ |= kSawEOF;
+    if (flags_ & kSecure) flushSSLBuffers();
+    if (flags_ & (kReadSideAtTLS | kWriteSideAtTLS)) {
+        // The peer left in the middle of the handshake.
+        closeWithError(tls::sslError(tls::status::closedAbort));
+        return;
+    }
     if ((flags_ & kReadHalfClosed) || preBuffer_.availableBytes() > 0) {
         // Bytes still wait for later reads; the end of input stays noted.
         suspendReadSource();
@@ -391,7 +411,7 @@ void DispatchTcpSocket::doReadEOF() {
             return;
         }
     }
-    closeWithError(connectionClosedError());
+    closeWithError(sslClosingError().value_or(connectionClosedError()));
 }
 
 void DispatchTcpSocket::completeCurrentRead() {

@@ -88,6 +88,7 @@ void DispatchTcpSocket::maybeDequeueWrite() {
 }
 
 void DispatchTcpSocket::doWriteData() {
+    if (tlsTakesWriteEvent()) return;
     if (!currentWrite_ || (flags_ & kWriteHeldForTimeout)) {
         if (flags_ & kWritable) suspendWriteSource();
         return;
@@ -101,16 +102,21 @@ void DispatchTcpSocket::doWriteData() {
     bool waiting = false;
     std::optional<foundation::Error> error;
     std::uint64_t written = 0;
-    int err = 0;
-    const long r = plainWrite(p.buffer.data() + p.bytesDone, p.buffer.size() - p.bytesDone, &err);
-    if (r >= 0) {
-        written = static_cast<std::uint64_t>(r);
-    } else if (err == EAGAIN || err == EWOULDBLOCK || err == EINTR) {
-        waiting = true;
-        flags_ &= ~kWritable;
-        resumeWriteSource();
+    if (flags_ & kSecure) {
+        written = sslWritePass(p, &waiting, &error);
     } else {
-        error = errnoError(err, "Error in write() function");
+        int err = 0;
+        const long r =
+            plainWrite(p.buffer.data() + p.bytesDone, p.buffer.size() - p.bytesDone, &err);
+        if (r >= 0) {
+            written = static_cast<std::uint64_t>(r);
+        } else if (err == EAGAIN || err == EWOULDBLOCK || err == EINTR) {
+            waiting = true;
+            flags_ &= ~kWritable;
+            resumeWriteSource();
+        } else {
+            error = errnoError(err, "Error in write() function");
+        }
     }
     p.bytesDone += written;
     bytesWritten_ += written;

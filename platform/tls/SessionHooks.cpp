@@ -110,6 +110,9 @@ BIO_METHOD* transportMethod() {
 }
 
 SSL_CTX* makeContext(bool server) {
+    // Sessions live on pool threads that are never joined: OpenSSL's own clean-up at exit would
+    // pull its tables from under a socket still closing there.
+    OPENSSL_init_ssl(OPENSSL_INIT_NO_ATEXIT, nullptr);
     SSL_CTX* ctx = SSL_CTX_new(TLS_method());
     if (!ctx) return nullptr;
     // A renegotiation inside a data read or write would stall the socket's machine.
