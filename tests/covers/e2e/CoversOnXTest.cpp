@@ -11,11 +11,11 @@
 #include <QLineEdit>
 #include <QWindow>
 
-#include "QtSpin.h"
 #include "covers/FullscreenImageOverlay.h"
 #include "covers/OverlayData.h"
 #include "platform/desktop/Accessibility.h"
 #include "platform/foundation/UserDefaults.h"
+#include "tests/support/QtSpin.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Xvfb.h"
 

@@ -13,12 +13,12 @@
 #include <set>
 #include <thread>
 
-#include "QtSpin.h"
 #include "covers/FullscreenImageOverlay.h"
 #include "covers/OverlayData.h"
 #include "platform/desktop/CoverWindow.h"
 #include "platform/desktop/QtWindowSystem.h"
 #include "platform/foundation/UserDefaults.h"
+#include "tests/support/QtSpin.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Xvfb.h"
 
