@@ -8,11 +8,8 @@
 //
 //     bench_show_latency                      # p50_ms, p95_ms and max_ms counters
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -37,6 +34,7 @@
 #include <QImage>
 #include <QPainter>
 
+#include "tests/support/LoopbackNet.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Xvfb.h"
 
@@ -119,7 +117,6 @@ class Session {
 
         image_ = dir_ / "cover.png";
         if (!writeCoverImage(image_)) return fail(why, "cannot write the cover image");
-        sender_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         return launch(why);
     }
 
@@ -127,7 +124,7 @@ class Session {
     // a second instance would only hand over to it and exit.
     bool launch(std::string& why) {
         quit();
-        port_ = freePort();
+        port_ = mstest::freeUdpPort();
         // Two covers, each on every screen: a looping video, then the image. The list is JSON
         // text under "overlays".
         const std::string list =
@@ -166,7 +163,6 @@ class Session {
 
     ~Session() {
         quit();
-        if (sender_ >= 0) ::close(sender_);
         if (x_) xcb_disconnect(x_);
     }
 
@@ -190,12 +186,7 @@ class Session {
     }
 
     void send(const std::string& address, std::optional<std::int32_t> arg = std::nullopt) {
-        const auto bytes = oscMessage(address, arg);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port_);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::sendto(sender_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        sender_.sendTo(port_, oscMessage(address, arg));
     }
 
     // Polls the middle pixel of each monitor until `wanted` holds for all of them.
@@ -219,16 +210,6 @@ class Session {
         why = std::move(text);
         return false;
     }
-    static std::uint16_t freePort() {
-        const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        ::close(fd);
-        return ntohs(a.sin_port);
-    }
     // The root window's pixel (a 24-bit TrueColor server: bytes blue, green, red).
     Rgb pixel(int x, int y) {
         auto cookie =
@@ -250,7 +231,7 @@ class Session {
     xcb_screen_t* screen_ = nullptr;
     std::uint16_t port_ = 0;
     pid_t pid_ = -1;
-    int sender_ = -1;
+    mstest::PlainSocket sender_{AF_INET};
 };
 
 Session* gSession = nullptr;

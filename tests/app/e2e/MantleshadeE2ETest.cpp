@@ -1,11 +1,8 @@
 // Starts build/bin/mantleshade on a private X server with two monitors, as a user would, and
 // drives it with liblo's oscsend.
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -25,6 +22,7 @@
 #include "covers/OverlayData.h"
 #include "platform/foundation/URL.h"
 #include "platform/foundation/UserDefaults.h"
+#include "tests/support/LoopbackNet.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Xvfb.h"
 
@@ -32,31 +30,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-bool udpPortIsFree(std::uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_ANY);
-    const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
-}
-
-std::uint16_t freeUdpPort() {
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        ::close(fd);
-        const std::uint16_t port = ntohs(a.sin_port);
-        if (port != 0 && udpPortIsFree(port)) return port;
-    }
-    return 0;
-}
+using mstest::freeUdpPort;
+using mstest::udpPortIsFree;
 
 bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 15s) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
