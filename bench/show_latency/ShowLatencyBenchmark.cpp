@@ -8,10 +8,7 @@
 //
 //     bench_show_latency                      # p50_ms, p95_ms and max_ms counters
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <xcb/xcb.h>
 
 #include <benchmark/benchmark.h>
@@ -34,6 +31,7 @@
 #include <QImage>
 #include <QPainter>
 
+#include "tests/support/ChildProcess.h"
 #include "tests/support/LoopbackNet.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Xvfb.h"
@@ -139,16 +137,12 @@ class Session {
         std::ofstream(dir_ / "mantleshade" / "defaults.json")
             << "{\"oscPort\": " << port_ << ", \"overlays\": " << jsonString(list) << "}\n";
 
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            const int out = ::open((dir_ / "out.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            ::dup2(out, 1);
-            ::dup2(out, 2);
-            ::setenv("XDG_CONFIG_HOME", dir_.path().c_str(), 1);
-            ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-            ::execl(MS_MANTLESHADE_BINARY, "mantleshade", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
+        app_ = std::make_unique<mstest::ChildProcess>(
+            std::vector<std::string>{"mantleshade"},
+            mstest::ChildProcess::Options{
+                {{"XDG_CONFIG_HOME", dir_.path().string()}, {"QT_QPA_PLATFORM", "xcb"}},
+                dir_ / "out.log",
+                MS_MANTLESHADE_BINARY});
         // Ready once it answers: before launching finishes OSC has no effect.
         const auto deadline = Clock::now() + 30s;
         while (Clock::now() < deadline) {
@@ -168,11 +162,11 @@ class Session {
 
     // SIGTERM, then waits for the exit; answers the time it took (zero when nothing ran).
     std::chrono::nanoseconds quit() {
-        if (pid_ <= 0) return {};
+        if (!app_) return {};
         const auto start = Clock::now();
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-        pid_ = -1;
+        app_->signal(SIGTERM);
+        app_->wait();
+        app_.reset();
         return Clock::now() - start;
     }
 
@@ -230,7 +224,7 @@ class Session {
     xcb_connection_t* x_ = nullptr;
     xcb_screen_t* screen_ = nullptr;
     std::uint16_t port_ = 0;
-    pid_t pid_ = -1;
+    std::unique_ptr<mstest::ChildProcess> app_;
     mstest::PlainSocket sender_{AF_INET};
 };
 
