@@ -105,13 +105,10 @@ class Session {
     bool start(std::string& why) {
         xvfb_ = std::make_unique<testsupport::Xvfb>();
         if (!xvfb_->ok()) return fail(why, xvfb_->error());
+        if (!xvfb_->paintRootWhite()) return fail(why, "cannot paint the root window white");
         x_ = xcb_connect(xvfb_->display().c_str(), nullptr);
         if (xcb_connection_has_error(x_)) return fail(why, "cannot connect to Xvfb");
         screen_ = xcb_setup_roots_iterator(xcb_get_setup(x_)).data;
-        const std::uint32_t white = screen_->white_pixel;
-        xcb_change_window_attributes(x_, screen_->root, XCB_CW_BACK_PIXEL, &white);
-        xcb_clear_area(x_, 0, screen_->root, 0, 0, 0, 0);
-        xcb_flush(x_);
 
         image_ = dir_ / "cover.png";
         if (!writeCoverImage(image_)) return fail(why, "cannot write the cover image");

@@ -2,7 +2,7 @@
 
 // A private X server for end-to-end tests: Xvfb on a free display number, two monitors made with
 // `xrandr --setmonitor`, DISPLAY pointing at it for the fixture's lifetime, and root-window
-// screenshots. Header-only; needs Xvfb, xrandr and ImageMagick's `import` on PATH.
+// screenshots. Header-only; needs Xvfb, xrandr, xsetroot and ImageMagick's `import` on PATH.
 //
 //     testsupport::Xvfb x;                 // starts it, or x.ok() is false with x.error()
 //     if (!x.ok()) GTEST_SKIP() << x.error();
@@ -175,6 +175,13 @@ class Xvfb {
         int rc = ::pclose(pipe);
         if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
         return out;
+    }
+
+    // A white root window, so that a black cover differs from no cover. Needs xsetroot.
+    bool paintRootWhite() const {
+        int status = -1;
+        run("xsetroot -solid white >/dev/null 2>&1", &status);
+        return status == 0;
     }
 
     // The whole root window. Invalid when the capture failed.

@@ -3,7 +3,6 @@
 
 #include <signal.h>
 #include <sys/wait.h>
-#include <xcb/xcb.h>
 
 #include <gtest/gtest.h>
 
@@ -31,22 +30,6 @@ using mstest::freeUdpPort;
 using mstest::pollUntil;
 using mstest::udpPortIsFree;
 
-// A white root window, so that a black cover differs from no cover.
-bool paintRootWhite(const std::string& display) {
-    xcb_connection_t* c = xcb_connect(display.c_str(), nullptr);
-    if (xcb_connection_has_error(c)) {
-        xcb_disconnect(c);
-        return false;
-    }
-    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-    const std::uint32_t white = screen->white_pixel;
-    xcb_change_window_attributes(c, screen->root, XCB_CW_BACK_PIXEL, &white);
-    xcb_clear_area(c, 0, screen->root, 0, 0, 0, 0);
-    free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-    xcb_disconnect(c);
-    return true;
-}
-
 // The application as a child process with its own settings folder; output goes to a file.
 std::unique_ptr<mstest::ChildProcess> startApp(const std::filesystem::path& configHome,
                                                const std::filesystem::path& log) {
@@ -68,7 +51,7 @@ class MantleshadeE2ETest : public ::testing::Test {
             GTEST_SKIP() << "oscsend (liblo-tools) is not installed";
         xvfb_ = std::make_unique<testsupport::Xvfb>();
         if (!xvfb_->ok()) GTEST_SKIP() << xvfb_->error();
-        ASSERT_TRUE(paintRootWhite(xvfb_->display()));
+        ASSERT_TRUE(xvfb_->paintRootWhite());
         port_ = freeUdpPort();
         ASSERT_NE(port_, 0);
         defaults_ = foundation::UserDefaults::openAt(dir_ / "mantleshade" / "defaults.json");

@@ -95,9 +95,7 @@ class CoversOnX : public ::testing::Test {
   protected:
     void SetUp() override {
         if (!x.ok()) GTEST_SKIP() << x.error();
-        int status = 0;
-        x.run("xsetroot -solid white", &status);
-        ASSERT_EQ(status, 0);
+        ASSERT_TRUE(x.paintRootWhite());
         static int argc = 1;
         static char name[] = "covers-e2e";
         static char* argv[] = {name, nullptr};
