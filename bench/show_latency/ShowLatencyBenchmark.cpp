@@ -31,6 +31,7 @@
 #include <QImage>
 #include <QPainter>
 
+#include "tests/support/Bytes.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/LoopbackNet.h"
 #include "tests/support/TempDir.h"
@@ -56,22 +57,6 @@ bool isWhite(Rgb c) {
 bool isImageCentre(Rgb c) {
     return std::abs(c.r - kImageCentre.r) <= 12 && std::abs(c.g - kImageCentre.g) <= 12 &&
            std::abs(c.b - kImageCentre.b) <= 12;
-}
-
-// OSC messages with no argument or one int32: the address padded to 4 bytes, the type tags,
-// the argument big-endian.
-std::vector<std::uint8_t> oscMessage(const std::string& address, std::optional<std::int32_t> arg) {
-    std::vector<std::uint8_t> out(address.begin(), address.end());
-    do out.push_back(0);
-    while (out.size() % 4 != 0);
-    if (!arg) {
-        out.insert(out.end(), {std::uint8_t{','}, 0, 0, 0});
-        return out;
-    }
-    out.insert(out.end(), {std::uint8_t{','}, std::uint8_t{'i'}, 0, 0});
-    const auto v = static_cast<std::uint32_t>(*arg);
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(std::uint8_t(v >> shift));
-    return out;
 }
 
 std::string jsonString(const std::string& text) {
@@ -177,7 +162,8 @@ class Session {
     }
 
     void send(const std::string& address, std::optional<std::int32_t> arg = std::nullopt) {
-        sender_.sendTo(port_, oscMessage(address, arg));
+        sender_.sendTo(port_,
+                       arg ? mstest::oscMessage(address, {*arg}) : mstest::oscMessage(address));
     }
 
     // Polls the middle pixel of each monitor until `wanted` holds for all of them.
