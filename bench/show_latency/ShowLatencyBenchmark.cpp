@@ -8,13 +8,7 @@
 //
 //     bench_show_latency                      # p50_ms, p95_ms and max_ms counters
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <xcb/xcb.h>
 
 #include <benchmark/benchmark.h>
@@ -37,6 +31,9 @@
 #include <QImage>
 #include <QPainter>
 
+#include "tests/support/Bytes.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/LoopbackNet.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Xvfb.h"
 
@@ -60,22 +57,6 @@ bool isWhite(Rgb c) {
 bool isImageCentre(Rgb c) {
     return std::abs(c.r - kImageCentre.r) <= 12 && std::abs(c.g - kImageCentre.g) <= 12 &&
            std::abs(c.b - kImageCentre.b) <= 12;
-}
-
-// OSC messages with no argument or one int32: the address padded to 4 bytes, the type tags,
-// the argument big-endian.
-std::vector<std::uint8_t> oscMessage(const std::string& address, std::optional<std::int32_t> arg) {
-    std::vector<std::uint8_t> out(address.begin(), address.end());
-    do out.push_back(0);
-    while (out.size() % 4 != 0);
-    if (!arg) {
-        out.insert(out.end(), {std::uint8_t{','}, 0, 0, 0});
-        return out;
-    }
-    out.insert(out.end(), {std::uint8_t{','}, std::uint8_t{'i'}, 0, 0});
-    const auto v = static_cast<std::uint32_t>(*arg);
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(std::uint8_t(v >> shift));
-    return out;
 }
 
 std::string jsonString(const std::string& text) {
@@ -109,17 +90,13 @@ class Session {
     bool start(std::string& why) {
         xvfb_ = std::make_unique<testsupport::Xvfb>();
         if (!xvfb_->ok()) return fail(why, xvfb_->error());
+        if (!xvfb_->paintRootWhite()) return fail(why, "cannot paint the root window white");
         x_ = xcb_connect(xvfb_->display().c_str(), nullptr);
         if (xcb_connection_has_error(x_)) return fail(why, "cannot connect to Xvfb");
         screen_ = xcb_setup_roots_iterator(xcb_get_setup(x_)).data;
-        const std::uint32_t white = screen_->white_pixel;
-        xcb_change_window_attributes(x_, screen_->root, XCB_CW_BACK_PIXEL, &white);
-        xcb_clear_area(x_, 0, screen_->root, 0, 0, 0, 0);
-        xcb_flush(x_);
 
         image_ = dir_ / "cover.png";
         if (!writeCoverImage(image_)) return fail(why, "cannot write the cover image");
-        sender_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         return launch(why);
     }
 
@@ -127,7 +104,7 @@ class Session {
     // a second instance would only hand over to it and exit.
     bool launch(std::string& why) {
         quit();
-        port_ = freePort();
+        port_ = mstest::freeUdpPort();
         // Two covers, each on every screen: a looping video, then the image. The list is JSON
         // text under "overlays".
         const std::string list =
@@ -142,16 +119,12 @@ class Session {
         std::ofstream(dir_ / "mantleshade" / "defaults.json")
             << "{\"oscPort\": " << port_ << ", \"overlays\": " << jsonString(list) << "}\n";
 
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            const int out = ::open((dir_ / "out.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            ::dup2(out, 1);
-            ::dup2(out, 2);
-            ::setenv("XDG_CONFIG_HOME", dir_.path().c_str(), 1);
-            ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-            ::execl(MS_MANTLESHADE_BINARY, "mantleshade", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
+        app_ = std::make_unique<mstest::ChildProcess>(
+            std::vector<std::string>{"mantleshade"},
+            mstest::ChildProcess::Options{
+                {{"XDG_CONFIG_HOME", dir_.path().string()}, {"QT_QPA_PLATFORM", "xcb"}},
+                dir_ / "out.log",
+                MS_MANTLESHADE_BINARY});
         // Ready once it answers: before launching finishes OSC has no effect.
         const auto deadline = Clock::now() + 30s;
         while (Clock::now() < deadline) {
@@ -166,17 +139,16 @@ class Session {
 
     ~Session() {
         quit();
-        if (sender_ >= 0) ::close(sender_);
         if (x_) xcb_disconnect(x_);
     }
 
     // SIGTERM, then waits for the exit; answers the time it took (zero when nothing ran).
     std::chrono::nanoseconds quit() {
-        if (pid_ <= 0) return {};
+        if (!app_) return {};
         const auto start = Clock::now();
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-        pid_ = -1;
+        app_->signal(SIGTERM);
+        app_->wait();
+        app_.reset();
         return Clock::now() - start;
     }
 
@@ -190,12 +162,8 @@ class Session {
     }
 
     void send(const std::string& address, std::optional<std::int32_t> arg = std::nullopt) {
-        const auto bytes = oscMessage(address, arg);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port_);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::sendto(sender_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        sender_.sendTo(port_,
+                       arg ? mstest::oscMessage(address, {*arg}) : mstest::oscMessage(address));
     }
 
     // Polls the middle pixel of each monitor until `wanted` holds for all of them.
@@ -219,16 +187,6 @@ class Session {
         why = std::move(text);
         return false;
     }
-    static std::uint16_t freePort() {
-        const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        ::close(fd);
-        return ntohs(a.sin_port);
-    }
     // The root window's pixel (a 24-bit TrueColor server: bytes blue, green, red).
     Rgb pixel(int x, int y) {
         auto cookie =
@@ -249,8 +207,8 @@ class Session {
     xcb_connection_t* x_ = nullptr;
     xcb_screen_t* screen_ = nullptr;
     std::uint16_t port_ = 0;
-    pid_t pid_ = -1;
-    int sender_ = -1;
+    std::unique_ptr<mstest::ChildProcess> app_;
+    mstest::PlainSocket sender_{AF_INET};
 };
 
 Session* gSession = nullptr;

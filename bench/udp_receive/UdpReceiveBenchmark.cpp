@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "osc/udp/OSCUDPServer.h"
+#include "tests/support/Bytes.h"
 #include "tests/support/LoopbackNet.h"
 
 namespace {
@@ -31,20 +32,6 @@ using namespace std::chrono_literals;
 constexpr int kMessagesPerRun = 20000;
 // How long a receiver may see nothing new after the last send before the rest counts as lost.
 constexpr auto kSettle = 300ms;
-
-std::vector<std::uint8_t> showMessage(std::int32_t n) {
-    std::vector<std::uint8_t> out;
-    auto padded = [&](const std::string& s) {
-        out.insert(out.end(), s.begin(), s.end());
-        do {
-            out.push_back(0);
-        } while (out.size() % 4);
-    };
-    padded("/mantleshade/show");
-    padded(",i");
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(std::uint8_t(n >> shift));
-    return out;
-}
 
 // Sends `count` messages to 127.0.0.1:port, `rate` per second (0: as fast as it can).
 void sendPaced(std::uint16_t port, int count, int rate) {
@@ -59,7 +46,7 @@ void sendPaced(std::uint16_t port, int count, int rate) {
             while (Clock::now() < due) {
             }
         }
-        const auto msg = showMessage(i);
+        const auto msg = mstest::oscMessage("/mantleshade/show", {i});
         ::sendto(sender.fd(), msg.data(), msg.size(), MSG_NOSIGNAL,
                  reinterpret_cast<const sockaddr*>(to.data()), static_cast<socklen_t>(to.size()));
     }

@@ -166,13 +166,19 @@ void roundTrips(benchmark::State& state, std::atomic<int>& seen,
     state.counters["p99_us"] = micros[micros.size() * 99 / 100];
 }
 
-void BM_RoundTripOSCUDPClientToServer(benchmark::State& state) {
-    std::atomic<int> seen{0};
+// A started OSCUDPServer on a system-chosen port whose handler counts into `seen`.
+auto countingServer(std::atomic<int>& seen) {
     auto server = rozuri::OSCUDPServer::create(
         0, rozuri::OSCTimeTagMode::ignore, nullptr,
         [&seen](const rozuri::OSCMessage&, const rozuri::OSCTimeTag&, const std::string&,
                 std::uint16_t) { seen.fetch_add(1, std::memory_order_release); });
     server->start();
+    return server;
+}
+
+void BM_RoundTripOSCUDPClientToServer(benchmark::State& state) {
+    std::atomic<int> seen{0};
+    auto server = countingServer(seen);
     auto client = rozuri::OSCUDPClient::create();
     const auto port = server->localPort();
     roundTrips(state, seen, [&](int i) {
@@ -184,11 +190,7 @@ void BM_RoundTripOSCUDPClientToServer(benchmark::State& state) {
 // The receiving side alone: ready bytes by sendto, seen by the OSCUDPServer handler.
 void BM_RoundTripRawSendtoToServer(benchmark::State& state) {
     std::atomic<int> seen{0};
-    auto server = rozuri::OSCUDPServer::create(
-        0, rozuri::OSCTimeTagMode::ignore, nullptr,
-        [&seen](const rozuri::OSCMessage&, const rozuri::OSCTimeTag&, const std::string&,
-                std::uint16_t) { seen.fetch_add(1, std::memory_order_release); });
-    server->start();
+    auto server = countingServer(seen);
     mstest::PlainSocket sender(AF_INET);
     const auto to = mstest::loopbackAddress(AF_INET, server->localPort());
     const auto bytes = showBytes(1);

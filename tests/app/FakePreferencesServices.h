@@ -77,15 +77,4 @@ inline std::vector<mantleshade::ConnectedScreen> twoScreens() {
             makeScreen(202, "OffscreenRight", QRect(1920, 0, 1280, 1024))};
 }
 
-// One QApplication for the whole test process.
-inline QApplication& application() {
-    if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance()))
-        return *existing;
-    static int argc = 1;
-    static char name[] = "mantleshade-tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
-
 }  // namespace testsupport

@@ -1,8 +1,8 @@
 #pragma once
 
 // Loopback networking helpers shared by the network tests and benchmarks: socket-address
-// builders, a plain UDP socket to send from or to occupy a port, a free port, and a bounded
-// wait on a condition.
+// builders, a plain UDP socket to send from or to occupy a port, a free port and whether a port
+// is free, and a bounded wait on a condition.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -136,6 +136,13 @@ inline bool hasIPv6Loopback() {
 inline std::uint16_t freeUdpPort(int family = AF_INET) {
     PlainSocket s(family);
     return s.bindLoopback(0) ? s.port() : 0;
+}
+
+// Whether no socket holds UDP `port` on any address of the family (as a bind to every address,
+// what a listening peer does, would find it).
+inline bool udpPortIsFree(std::uint16_t port, int family = AF_INET) {
+    PlainSocket s(family);
+    return s.valid() && s.bindAny(port);
 }
 
 // Waits, bounded, for `predicate` under `mutex`.

@@ -2,7 +2,7 @@
 
 // A private X server for end-to-end tests: Xvfb on a free display number, two monitors made with
 // `xrandr --setmonitor`, DISPLAY pointing at it for the fixture's lifetime, and root-window
-// screenshots. Header-only; needs Xvfb, xrandr and ImageMagick's `import` on PATH.
+// screenshots. Header-only; needs Xvfb, xrandr, xsetroot and ImageMagick's `import` on PATH.
 //
 //     testsupport::Xvfb x;                 // starts it, or x.ok() is false with x.error()
 //     if (!x.ok()) GTEST_SKIP() << x.error();
@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <thread>
@@ -60,6 +61,31 @@ struct Screenshot {
             for (int xx = x; xx < x + w; xx += step)
                 if (!isBlack(xx, yy)) return false;
         return true;
+    }
+
+    // The `w` x `h` rectangle at (x, y); black where it lies outside the image.
+    Screenshot cropped(int x, int y, int w, int h) const {
+        Screenshot part;
+        if (w <= 0 || h <= 0) return part;
+        part.width = w;
+        part.height = h;
+        part.rgb.reserve(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 3);
+        for (int yy = y; yy < y + h; ++yy)
+            for (int xx = x; xx < x + w; ++xx) {
+                const auto p = pixel(xx, yy);
+                part.rgb.insert(part.rgb.end(), p.begin(), p.end());
+            }
+        return part;
+    }
+
+    // Writes binary PPM (P6), for a person to look at; answers whether it could.
+    bool savePPM(const std::string& path) const {
+        if (!valid()) return false;
+        std::ofstream out(path, std::ios::binary);
+        out << "P6\n" << width << " " << height << "\n255\n";
+        out.write(reinterpret_cast<const char*>(rgb.data()),
+                  static_cast<std::streamsize>(rgb.size()));
+        return static_cast<bool>(out);
     }
 
     // Parses binary PPM (P6, maxval 255); an invalid Screenshot on anything else.
@@ -175,6 +201,13 @@ class Xvfb {
         int rc = ::pclose(pipe);
         if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
         return out;
+    }
+
+    // A white root window, so that a black cover differs from no cover. Needs xsetroot.
+    bool paintRootWhite() const {
+        int status = -1;
+        run("xsetroot -solid white >/dev/null 2>&1", &status);
+        return status == 0;
     }
 
     // The whole root window. Invalid when the capture failed.

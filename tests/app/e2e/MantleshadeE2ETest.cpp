@@ -1,14 +1,8 @@
 // Starts build/bin/mantleshade on a private X server with two monitors, as a user would, and
 // drives it with liblo's oscsend.
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
-#include <unistd.h>
-#include <xcb/xcb.h>
 
 #include <gtest/gtest.h>
 
@@ -16,15 +10,15 @@
 #include <QImage>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
-#include <thread>
 
 #include "covers/OverlayData.h"
 #include "platform/foundation/URL.h"
 #include "platform/foundation/UserDefaults.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/LoopbackNet.h"
+#include "tests/support/Poll.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Xvfb.h"
 
@@ -32,110 +26,21 @@ namespace {
 
 using namespace std::chrono_literals;
 
-bool udpPortIsFree(std::uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_ANY);
-    const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
-}
-
-std::uint16_t freeUdpPort() {
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        ::close(fd);
-        const std::uint16_t port = ntohs(a.sin_port);
-        if (port != 0 && udpPortIsFree(port)) return port;
-    }
-    return 0;
-}
-
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 15s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(20ms);
-    }
-    return condition();
-}
-
-// A white root window, so that a black cover differs from no cover.
-bool paintRootWhite(const std::string& display) {
-    xcb_connection_t* c = xcb_connect(display.c_str(), nullptr);
-    if (xcb_connection_has_error(c)) {
-        xcb_disconnect(c);
-        return false;
-    }
-    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-    const std::uint32_t white = screen->white_pixel;
-    xcb_change_window_attributes(c, screen->root, XCB_CW_BACK_PIXEL, &white);
-    xcb_clear_area(c, 0, screen->root, 0, 0, 0, 0);
-    free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-    xcb_disconnect(c);
-    return true;
-}
+using mstest::freeUdpPort;
+using mstest::pollUntil;
+using mstest::udpPortIsFree;
 
 // The application as a child process with its own settings folder; output goes to a file.
-class AppProcess {
-  public:
-    AppProcess(const std::filesystem::path& configHome, const std::filesystem::path& log)
-        : log_(log) {
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-            ::dup2(out, 1);
-            ::dup2(out, 2);
-            ::setenv("XDG_CONFIG_HOME", configHome.c_str(), 1);
-            ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-            ::execl(MS_BINARY_DIR "/bin/mantleshade", "mantleshade", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-    }
-    ~AppProcess() {
-        if (pid_ > 0 && !exited_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    std::string output() const {
-        std::ifstream in(log_);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-    bool waitForOutput(const std::string& text, std::chrono::milliseconds timeout = 15s) const {
-        return waitFor([&] { return output().find(text) != std::string::npos; }, timeout);
-    }
-    bool running() {
-        if (exited_) return false;
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            exited_ = true;
-            status_ = status;
-        }
-        return !exited_;
-    }
-    void signal(int s) const { ::kill(pid_, s); }
-    // The exit status after waiting up to `timeout`; empty when it is still running.
-    std::optional<int> waitForExit(std::chrono::milliseconds timeout = 15s) {
-        if (!waitFor([&] { return !running(); }, timeout)) return std::nullopt;
-        return status_;
-    }
-
-  private:
-    std::filesystem::path log_;
-    pid_t pid_ = -1;
-    bool exited_ = false;
-    int status_ = 0;
-};
+std::unique_ptr<mstest::ChildProcess> startApp(const std::filesystem::path& configHome,
+                                               const std::filesystem::path& log) {
+    return std::make_unique<mstest::ChildProcess>(
+        std::vector<std::string>{"mantleshade"},
+        mstest::ChildProcess::Options{
+            {{"XDG_CONFIG_HOME", configHome.string()}, {"QT_QPA_PLATFORM", "xcb"}},
+            log,
+            MS_BINARY_DIR "/bin/mantleshade",
+            SIGKILL});
+}
 
 class MantleshadeE2ETest : public ::testing::Test {
   protected:
@@ -146,7 +51,7 @@ class MantleshadeE2ETest : public ::testing::Test {
             GTEST_SKIP() << "oscsend (liblo-tools) is not installed";
         xvfb_ = std::make_unique<testsupport::Xvfb>();
         if (!xvfb_->ok()) GTEST_SKIP() << xvfb_->error();
-        ASSERT_TRUE(paintRootWhite(xvfb_->display()));
+        ASSERT_TRUE(xvfb_->paintRootWhite());
         port_ = freeUdpPort();
         ASSERT_NE(port_, 0);
         defaults_ = foundation::UserDefaults::openAt(dir_ / "mantleshade" / "defaults.json");
@@ -154,19 +59,19 @@ class MantleshadeE2ETest : public ::testing::Test {
     }
 
     void launch() {
-        app_ = std::make_unique<AppProcess>(dir_.path(), dir_ / "out.log");
-        ASSERT_TRUE(waitFor([&] { return !udpPortIsFree(port_) || !app_->running(); }))
+        app_ = startApp(dir_.path(), dir_ / "out.log");
+        ASSERT_TRUE(pollUntil([&] { return !udpPortIsFree(port_) || !!app_->ended(); }))
             << "the application never took its port";
-        ASSERT_TRUE(app_->running()) << app_->output();
+        ASSERT_TRUE(!app_->ended()) << app_->output();
         ASSERT_TRUE(monitorsShow(white)) << "something covers the screens at start";
         // Listening starts before launching finishes, and until then OSC has no effect: the
         // application is ready once a blackout shows.
-        ASSERT_TRUE(waitFor([&] {
+        ASSERT_TRUE(pollUntil([&] {
             sendBlackout();
-            return waitFor([&] { return monitorsShow(black); }, 300ms);
+            return pollUntil([&] { return monitorsShow(black); }, 300ms);
         })) << app_->output();
         oscsend("/mantleshade/clear");
-        ASSERT_TRUE(waitFor([&] { return monitorsShow(white); })) << app_->output();
+        ASSERT_TRUE(pollUntil([&] { return monitorsShow(white); })) << app_->output();
     }
 
     void sendBlackout() {
@@ -205,16 +110,16 @@ class MantleshadeE2ETest : public ::testing::Test {
     testsupport::TempDir dir_{"ms-e2e"};
     std::unique_ptr<testsupport::Xvfb> xvfb_;
     std::unique_ptr<foundation::UserDefaults> defaults_;
-    std::unique_ptr<AppProcess> app_;
+    std::unique_ptr<mstest::ChildProcess> app_;
     std::uint16_t port_ = 0;
 };
 
 TEST_F(MantleshadeE2ETest, BlackoutThenClear) {
     launch();
     oscsend("/mantleshade/blackout");
-    EXPECT_TRUE(waitFor([&] { return monitorsShow(black); })) << app_->output();
+    EXPECT_TRUE(pollUntil([&] { return monitorsShow(black); })) << app_->output();
     oscsend("/mantleshade/clear");
-    EXPECT_TRUE(waitFor([&] { return monitorsShow(white); })) << app_->output();
+    EXPECT_TRUE(pollUntil([&] { return monitorsShow(white); })) << app_->output();
     EXPECT_TRUE(app_->waitForOutput("OSC Rev to Hide"));
 }
 
@@ -235,10 +140,10 @@ TEST_F(MantleshadeE2ETest, ShowsAnImageCoverByItsId) {
     launch();
     oscsend("/mantleshade/show i 2");
     // Aspect fit of a 4:3 image: the middle of each monitor is red.
-    EXPECT_TRUE(waitFor([&] { return monitorsShow(red); })) << app_->output();
+    EXPECT_TRUE(pollUntil([&] { return monitorsShow(red); })) << app_->output();
     EXPECT_TRUE(app_->waitForOutput("OSC Rev to Show"));
     oscsend("/mantleshade/clear");
-    EXPECT_TRUE(waitFor([&] { return monitorsShow(white); })) << app_->output();
+    EXPECT_TRUE(pollUntil([&] { return monitorsShow(white); })) << app_->output();
 }
 
 TEST_F(MantleshadeE2ETest, MissingIdIsLoggedAndShowsNothing) {
@@ -249,7 +154,7 @@ TEST_F(MantleshadeE2ETest, MissingIdIsLoggedAndShowsNothing) {
     // A float ID is ignored; the next blackout proves the messages before it were handled.
     oscsend("/mantleshade/show f 1.0");
     oscsend("/mantleshade/blackout");
-    ASSERT_TRUE(waitFor([&] { return monitorsShow(black); }));
+    ASSERT_TRUE(pollUntil([&] { return monitorsShow(black); }));
     const std::string out = app_->output();
     std::size_t count = 0;
     for (std::size_t at = out.find("OSC Rev to Show"); at != std::string::npos;
@@ -261,9 +166,9 @@ TEST_F(MantleshadeE2ETest, MissingIdIsLoggedAndShowsNothing) {
 TEST_F(MantleshadeE2ETest, SigtermClosesCoversAndFreesThePort) {
     launch();
     oscsend("/mantleshade/blackout");
-    ASSERT_TRUE(waitFor([&] { return monitorsShow(black); }));
+    ASSERT_TRUE(pollUntil([&] { return monitorsShow(black); }));
     app_->signal(SIGTERM);
-    const std::optional<int> status = app_->waitForExit();
+    const std::optional<int> status = app_->waitForEnd();
     ASSERT_TRUE(status.has_value()) << "still running after SIGTERM";
     EXPECT_TRUE(WIFEXITED(*status)) << *status;
     EXPECT_EQ(WEXITSTATUS(*status), 0);
@@ -274,7 +179,7 @@ TEST_F(MantleshadeE2ETest, SigtermClosesCoversAndFreesThePort) {
 TEST_F(MantleshadeE2ETest, SigintQuitsTheSameWay) {
     launch();
     app_->signal(SIGINT);
-    const std::optional<int> status = app_->waitForExit();
+    const std::optional<int> status = app_->waitForEnd();
     ASSERT_TRUE(status.has_value());
     EXPECT_TRUE(WIFEXITED(*status));
     EXPECT_EQ(WEXITSTATUS(*status), 0);
@@ -283,12 +188,12 @@ TEST_F(MantleshadeE2ETest, SigintQuitsTheSameWay) {
 
 TEST_F(MantleshadeE2ETest, InvalidPortIsReportedAndTheAppRunsOn) {
     defaults_->set("oscPort", 70000);
-    app_ = std::make_unique<AppProcess>(dir_.path(), dir_ / "out.log");
+    app_ = startApp(dir_.path(), dir_ / "out.log");
     ASSERT_TRUE(app_->waitForOutput("Invalid OSC port 70000")) << app_->output();
-    EXPECT_TRUE(app_->running());
+    EXPECT_TRUE(!app_->ended());
     EXPECT_TRUE(udpPortIsFree(70000 & 0xffff)) << "listening on the truncated port";
     app_->signal(SIGTERM);
-    const std::optional<int> status = app_->waitForExit();
+    const std::optional<int> status = app_->waitForEnd();
     ASSERT_TRUE(status.has_value());
     EXPECT_EQ(WEXITSTATUS(*status), 0);
 }

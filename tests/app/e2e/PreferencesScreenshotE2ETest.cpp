@@ -6,7 +6,6 @@
 #include <QScreen>
 #include <QTabWidget>
 #include <QTest>
-#include <fstream>
 
 #include "FakePreferencesServices.h"
 #include "app/ConnectedMonitors.h"
@@ -24,14 +23,6 @@ namespace {
 
 bool isRed(const std::array<std::uint8_t, 3>& p) {
     return p[0] > 200 && p[1] < 40 && p[2] < 40;
-}
-
-// Keeps a screenshot beside the build for a person to look at.
-void save(const testsupport::Screenshot& shot, const std::string& name) {
-    std::ofstream out(std::string(MS_BINARY_DIR) + "/" + name, std::ios::binary);
-    out << "P6\n" << shot.width << " " << shot.height << "\n255\n";
-    out.write(reinterpret_cast<const char*>(shot.rgb.data()),
-              static_cast<std::streamsize>(shot.rgb.size()));
 }
 
 }  // namespace
@@ -82,7 +73,8 @@ TEST(PreferencesScreenshotE2ETest, WindowAndOutlineOnARealDisplay) {
         QTest::qWait(300);
         const testsupport::Screenshot behaviour = x.screenshot();
         ASSERT_TRUE(behaviour.valid());
-        save(behaviour, "preferences-behaviour.ppm");
+        // Kept beside the build for a person to look at.
+        behaviour.savePPM(MS_BINARY_DIR "/preferences-behaviour.ppm");
         // The window is drawn where it was placed: not the root window's black.
         EXPECT_FALSE(behaviour.regionIsBlack(view.x() + 30, view.y() + 30, 200, 200));
 
@@ -101,7 +93,7 @@ TEST(PreferencesScreenshotE2ETest, WindowAndOutlineOnARealDisplay) {
             },
             5000);
         const testsupport::Screenshot media = x.screenshot();
-        save(media, "preferences-media.ppm");
+        media.savePPM(MS_BINARY_DIR "/preferences-media.ppm");
         EXPECT_TRUE(shown) << "no red band on the selected monitor";
         // The band is 20 points wide and lies inside the edge; inside it the desktop shows.
         EXPECT_TRUE(isRed(media.pixel(outlined.x() + 19, outlined.y() + 300)));

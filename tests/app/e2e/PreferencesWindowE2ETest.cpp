@@ -15,7 +15,6 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
-#include <fstream>
 
 #include "app/AppDelegate.h"
 #include "app/BehaviourTab.h"
@@ -32,21 +31,6 @@
 #include "platform/foundation/UserDefaults.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Xvfb.h"
-
-namespace {
-
-// Keeps a screenshot of `area` beside the build for a person to look at.
-void save(const testsupport::Screenshot& shot, const QRect& area, const std::string& name) {
-    std::ofstream out(std::string(MS_BINARY_DIR) + "/" + name, std::ios::binary);
-    out << "P6\n" << area.width() << " " << area.height() << "\n255\n";
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x) {
-            auto p = shot.pixel(x, y);
-            out.write(reinterpret_cast<const char*>(p.data()), 3);
-        }
-}
-
-}  // namespace
 
 TEST(PreferencesWindowE2ETest, WholeContentAtItsInitialSizeOnBothMonitors) {
     testsupport::Xvfb x;
@@ -107,8 +91,11 @@ TEST(PreferencesWindowE2ETest, WholeContentAtItsInitialSizeOnBothMonitors) {
             QTest::qWait(tab == 1 ? 800 : 200);  // the video's first frame
             const auto shot = x.screenshot();
             ASSERT_TRUE(shot.valid());
-            save(shot, window->frameGeometry().adjusted(-10, -10, 10, 10),
-                 "preferences-window-" + std::to_string(m) + "-" + std::to_string(tab) + ".ppm");
+            // Kept beside the build for a person to look at.
+            const QRect area = window->frameGeometry().adjusted(-10, -10, 10, 10);
+            shot.cropped(area.x(), area.y(), area.width(), area.height())
+                .savePPM(std::string(MS_BINARY_DIR) + "/preferences-window-" + std::to_string(m) +
+                         "-" + std::to_string(tab) + ".ppm");
         }
         auto* monitorsView = view->mediaTab()->monitorsView();
         for (mantleshade::MediaRow* row : monitorsView->rows()) EXPECT_GE(row->height(), 64);

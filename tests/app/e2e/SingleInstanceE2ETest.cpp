@@ -1,14 +1,9 @@
 // Launches build/bin/mantleshade more than once, as a user clicking its desktop entry twice would:
 // one running copy per user and display, and a clear line without any display.
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -16,52 +11,27 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
-#include <thread>
 
 #include "platform/foundation/UserDefaults.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/LoopbackNet.h"
+#include "tests/support/Poll.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Xvfb.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-using Environment = std::map<std::string, std::optional<std::string>>;  // nullopt: unset
+using Environment = mstest::ChildProcess::Environment;  // nullopt: unset
 
 const std::string kHandOverLine = "Mantleshade is already running; showing its Preferences.\n";
 
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 15s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(2ms);
-    }
-    return condition();
-}
-
-bool udpPortIsFree(std::uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
-}
-
-std::uint16_t freeUdpPort() {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
+using mstest::freeUdpPort;
+using mstest::pollUntil;
+using mstest::udpPortIsFree;
 
 std::string readFile(const std::filesystem::path& path) {
     std::ifstream in(path);
@@ -71,59 +41,20 @@ std::string readFile(const std::filesystem::path& path) {
 }
 
 // One launch of the binary with the given environment changes; output goes to `log`.
-class Launch {
+class Launch : public mstest::ChildProcess {
   public:
-    Launch(const Environment& environment, std::filesystem::path log) : log_(std::move(log)) {
-        started_ = std::chrono::steady_clock::now();
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            const int out = ::open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-            ::dup2(out, 1);
-            ::dup2(out, 2);
-            for (const auto& [name, value] : environment) {
-                if (value)
-                    ::setenv(name.c_str(), value->c_str(), 1);
-                else
-                    ::unsetenv(name.c_str());
-            }
-            ::execl(MS_BINARY_DIR "/bin/mantleshade", "mantleshade", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-    }
-    ~Launch() {
-        if (running()) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    bool running() {
-        int status = 0;
-        if (!exited_ && ::waitpid(pid_, &status, WNOHANG) == pid_) {
-            exited_ = true;
-            status_ = status;
-            lifetime_ = std::chrono::steady_clock::now() - started_;
-        }
-        return !exited_;
-    }
+    Launch(const Environment& environment, const std::filesystem::path& log)
+        : ChildProcess({"mantleshade"},
+                       {environment, log, MS_BINARY_DIR "/bin/mantleshade", SIGKILL}) {}
     // The exit code; empty when still running after `timeout` or not ended by exit().
     std::optional<int> exitCode(std::chrono::milliseconds timeout = 15s) {
-        if (!waitFor([&] { return !running(); }, timeout) || !WIFEXITED(status_))
-            return std::nullopt;
-        return WEXITSTATUS(status_);
+        const std::optional<int> status = waitForEnd(timeout);
+        if (!status || !WIFEXITED(*status)) return std::nullopt;
+        return WEXITSTATUS(*status);
     }
-    void kill() { ::kill(pid_, SIGKILL); }
-    std::string output() const { return readFile(log_); }
     double milliseconds() const {
-        return std::chrono::duration<double, std::milli>(lifetime_).count();
+        return std::chrono::duration<double, std::milli>(lifetime()).count();
     }
-
-  private:
-    std::filesystem::path log_;
-    std::chrono::steady_clock::time_point started_;
-    std::chrono::steady_clock::duration lifetime_{};
-    pid_t pid_ = -1;
-    bool exited_ = false;
-    int status_ = 0;
 };
 
 class SingleInstanceE2ETest : public ::testing::Test {
@@ -159,12 +90,12 @@ class SingleInstanceE2ETest : public ::testing::Test {
 
     // Started and listening: the port is taken while the process runs on.
     static bool isUp(Launch& app, std::uint16_t port) {
-        return waitFor([&] { return !udpPortIsFree(port) || !app.running(); }) && app.running();
+        return pollUntil([&] { return !udpPortIsFree(port) || app.ended(); }) && !app.ended();
     }
 
     static bool preferencesShownOn(const testsupport::Xvfb& x,
                                    std::chrono::milliseconds timeout = 10s) {
-        return waitFor(
+        return pollUntil(
             [&] {
                 int status = -1;
                 x.run("xdotool search --onlyvisible --name '^Preferences$' >/dev/null 2>&1",
@@ -196,7 +127,7 @@ TEST_F(SingleInstanceE2ETest, SecondLaunchHandsOverAndTheFirstShowsItsPreference
     RecordProperty("second_launch_ms", std::to_string(second.milliseconds()));
     EXPECT_TRUE(preferencesShownOn(*x)) << first.output();
 
-    EXPECT_TRUE(first.running()) << first.output();
+    EXPECT_FALSE(first.ended()) << first.output();
     EXPECT_FALSE(udpPortIsFree(port));
     EXPECT_EQ(readFile(home / "mantleshade" / "defaults.json"), defaultsBefore);
 }
@@ -210,10 +141,10 @@ TEST_F(SingleInstanceE2ETest, CopyKilledOutrightDoesNotBlockTheNext) {
 
     auto first = std::make_unique<Launch>(env, dir_ / "first.log");
     ASSERT_TRUE(isUp(*first, port)) << first->output();
-    first->kill();
+    first->signal(SIGKILL);
     ASSERT_TRUE(first->exitCode() == std::nullopt);  // ended by the signal
-    ASSERT_FALSE(first->running());
-    ASSERT_TRUE(waitFor([&] { return udpPortIsFree(port); }));
+    ASSERT_TRUE(first->ended());
+    ASSERT_TRUE(pollUntil([&] { return udpPortIsFree(port); }));
 
     Launch next(env, dir_ / "next.log");
     EXPECT_TRUE(isUp(next, port)) << next.output();
@@ -231,7 +162,7 @@ TEST_F(SingleInstanceE2ETest, EachDisplayHasItsOwnCopy) {
     ASSERT_TRUE(isUp(onA, portA)) << onA.output();
     Launch onB(environment(b->display(), dir_ / "b"), dir_ / "b.log");
     EXPECT_TRUE(isUp(onB, portB)) << onB.output();
-    EXPECT_TRUE(onA.running());
+    EXPECT_FALSE(onA.ended());
     b.reset();  // restores DISPLAY in the order the servers were made
 }
 

@@ -1,8 +1,5 @@
 #include "app/AppDelegate.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -31,6 +28,7 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UserDefaults.h"
+#include "tests/support/LoopbackNet.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -69,38 +67,11 @@ class QtEnvironment : public ::testing::Environment {
 [[maybe_unused]] auto* const gQtEnvironment =
     ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
-std::uint16_t freeUdpPort() {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
-bool portIsFree(std::uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_ANY);
-    const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
-}
+using mstest::freeUdpPort;
+using mstest::udpPortIsFree;
 
 void sendDatagram(std::uint16_t port, const rozuri::OSCMessage& message) {
-    const auto bytes = message.encodedData();
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::close(fd);
+    mstest::PlainSocket(AF_INET).sendTo(port, message.encodedData());
 }
 
 class AppDelegateGuiTest : public ::testing::Test {
@@ -341,7 +312,7 @@ TEST_F(AppDelegateGuiTest, PreferencesApplyRestartsOnThePortTheWindowStored) {
         EXPECT_EQ(view->settings().port(), other);
         EXPECT_TRUE(d.oscManager()->serverIsListening());
         EXPECT_EQ(d.oscManager()->currentListeningPort(), other);
-        EXPECT_TRUE(portIsFree(before));
+        EXPECT_TRUE(udpPortIsFree(before));
     }
 }
 
@@ -350,7 +321,7 @@ TEST_F(AppDelegateGuiTest, QuitClosesCoversReleasesThePortAndClearsTheDelegate) 
     d.applicationDidFinishLaunching();
     d.blackout();
     ASSERT_TRUE(settle([&] { return coverCount() == 2; }));
-    ASSERT_FALSE(portIsFree(port_));
+    ASSERT_FALSE(udpPortIsFree(port_));
 
     std::vector<std::string> seen;
     QObject::connect(&d, &AppDelegate::terminated, [&] {
@@ -364,7 +335,7 @@ TEST_F(AppDelegateGuiTest, QuitClosesCoversReleasesThePortAndClearsTheDelegate) 
     EXPECT_EQ(seen, (std::vector<std::string>{"covers closed", "stopped", "delegate cleared"}));
     EXPECT_TRUE(d.isTerminating());
     EXPECT_EQ(d.oscManager()->server(), nullptr);
-    EXPECT_TRUE(portIsFree(port_));
+    EXPECT_TRUE(udpPortIsFree(port_));
 
     // After termination has started the menu actions do nothing.
     d.blackout();

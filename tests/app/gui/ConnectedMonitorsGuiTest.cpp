@@ -19,6 +19,7 @@
 #include "app/PreferencesSettings.h"
 #include "app/PreferencesView.h"
 #include "platform/foundation/UserDefaults.h"
+#include "tests/support/QtSpin.h"
 #include "tests/support/TempDir.h"
 
 using mantleshade::ConnectedMonitors;
@@ -30,7 +31,7 @@ namespace {
 class ConnectedMonitorsGuiTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        testsupport::application();
+        ensureApplication();
         services.screenList = testsupport::twoScreens();
     }
 

@@ -9,6 +9,7 @@
 #include "FakePreferencesServices.h"
 #include "app/MediaRow.h"
 #include "app/VideoThumbnailView.h"
+#include "tests/support/QtSpin.h"
 #include "tests/support/TempDir.h"
 
 using mantleshade::MediaRow;
@@ -18,7 +19,7 @@ namespace {
 
 class MediaRowGuiTest : public ::testing::Test {
   protected:
-    void SetUp() override { testsupport::application(); }
+    void SetUp() override { ensureApplication(); }
 
     static std::string data(const std::string& name) {
         return std::string(MS_TEST_DATA_DIR) + "/" + name;

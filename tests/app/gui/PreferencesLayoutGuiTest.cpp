@@ -21,6 +21,7 @@
 #include "app/PreferencesView.h"
 #include "app/VideoThumbnailView.h"
 #include "platform/foundation/UserDefaults.h"
+#include "tests/support/QtSpin.h"
 #include "tests/support/TempDir.h"
 
 using mantleshade::MediaRow;
@@ -31,7 +32,7 @@ namespace {
 class PreferencesLayoutGuiTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        testsupport::application();
+        ensureApplication();
         services.screenList = testsupport::twoScreens();
     }
 

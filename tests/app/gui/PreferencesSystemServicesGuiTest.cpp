@@ -11,6 +11,7 @@
 #include "platform/desktop/Screens.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/updater/SPUStandardUpdaterController.h"
+#include "tests/support/QtSpin.h"
 #include "tests/support/TempDir.h"
 
 using mantleshade::OSCManager;
@@ -20,7 +21,7 @@ namespace {
 
 class PreferencesSystemServicesGuiTest : public ::testing::Test {
   protected:
-    void SetUp() override { testsupport::application(); }
+    void SetUp() override { ensureApplication(); }
 
     testsupport::TempDir dir{"ms-prefs-system"};
     std::unique_ptr<foundation::UserDefaults> defaults =

@@ -17,6 +17,7 @@
 #include "app/PreferencesSettings.h"
 #include "app/PreferencesView.h"
 #include "platform/foundation/UserDefaults.h"
+#include "tests/support/QtSpin.h"
 #include "tests/support/TempDir.h"
 
 using mantleshade::BehaviourTab;
@@ -27,7 +28,7 @@ namespace {
 
 class PreferencesViewGuiTest : public ::testing::Test {
   protected:
-    void SetUp() override { testsupport::application(); }
+    void SetUp() override { ensureApplication(); }
 
     std::unique_ptr<PreferencesView> makeView() {
         auto view = std::make_unique<PreferencesView>(services, *defaults, nullptr);

@@ -10,6 +10,7 @@
 #include "app/CheckForUpdatesViewModel.h"
 #include "app/UpdaterSettingsView.h"
 #include "platform/updater/SPUUpdater.h"
+#include "tests/support/QtSpin.h"
 #include "tests/support/TempDir.h"
 
 using mantleshade::UpdaterSettingsView;
@@ -18,7 +19,7 @@ namespace {
 
 class UpdaterSettingsViewGuiTest : public ::testing::Test {
   protected:
-    void SetUp() override { testsupport::application(); }
+    void SetUp() override { ensureApplication(); }
 
     std::unique_ptr<updater::SPUUpdater> makeUpdater() {
         updater::UpdaterConfiguration configuration;

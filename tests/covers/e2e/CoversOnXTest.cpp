@@ -11,11 +11,11 @@
 #include <QLineEdit>
 #include <QWindow>
 
-#include "QtSpin.h"
 #include "covers/FullscreenImageOverlay.h"
 #include "covers/OverlayData.h"
 #include "platform/desktop/Accessibility.h"
 #include "platform/foundation/UserDefaults.h"
+#include "tests/support/QtSpin.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Xvfb.h"
 
@@ -95,9 +95,7 @@ class CoversOnX : public ::testing::Test {
   protected:
     void SetUp() override {
         if (!x.ok()) GTEST_SKIP() << x.error();
-        int status = 0;
-        x.run("xsetroot -solid white", &status);
-        ASSERT_EQ(status, 0);
+        ASSERT_TRUE(x.paintRootWhite());
         static int argc = 1;
         static char name[] = "covers-e2e";
         static char* argv[] = {name, nullptr};

@@ -13,12 +13,12 @@
 #include <set>
 #include <thread>
 
-#include "QtSpin.h"
 #include "covers/FullscreenImageOverlay.h"
 #include "covers/OverlayData.h"
 #include "platform/desktop/CoverWindow.h"
 #include "platform/desktop/QtWindowSystem.h"
 #include "platform/foundation/UserDefaults.h"
+#include "tests/support/QtSpin.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Xvfb.h"
 
@@ -96,9 +96,7 @@ class KeptCoversOnX : public ::testing::Test {
   protected:
     void SetUp() override {
         if (!x.ok()) GTEST_SKIP() << x.error();
-        int status = 0;
-        x.run("xsetroot -solid white", &status);
-        ASSERT_EQ(status, 0);
+        ASSERT_TRUE(x.paintRootWhite());
         static int argc = 1;
         static char name[] = "kept-covers-e2e";
         static char* argv[] = {name, nullptr};

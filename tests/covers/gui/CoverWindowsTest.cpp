@@ -6,7 +6,6 @@
 #include <QScreen>
 #include <QTest>
 
-#include "QtSpin.h"
 #include "covers/FullscreenImageOverlay.h"
 #include "covers/OverlayData.h"
 #include "platform/desktop/CoverWindow.h"
@@ -14,6 +13,7 @@
 #include "platform/desktop/QtLoopingPlayer.h"
 #include "platform/desktop/VideoView.h"
 #include "platform/foundation/UserDefaults.h"
+#include "tests/support/QtSpin.h"
 #include "tests/support/TempDir.h"
 
 using mantleshade::FullscreenImageOverlay;

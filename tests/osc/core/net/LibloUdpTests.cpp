@@ -2,16 +2,7 @@
 
 #include <lo/lo.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,57 +14,12 @@
 #include "osc/core/OSCPacket.h"
 #include "osc/core/OSCStringAltValue.h"
 #include "osc/core/OSCTimeTag.h"
+#include "tests/support/LibloServer.h"
+#include "tests/support/LoopbackNet.h"
 
 // Datagrams over loopback UDP between this library and a liblo server thread, both ways.
 namespace rozuri {
 namespace {
-
-constexpr auto kWait = std::chrono::seconds(5);
-
-// A UDP socket bound to 127.0.0.1 on a port the system chooses.
-class LoopbackSocket {
-  public:
-    LoopbackSocket() {
-        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return;
-        socklen_t len = sizeof a;
-        if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-            port_ = ntohs(a.sin_port);
-    }
-    ~LoopbackSocket() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    LoopbackSocket(const LoopbackSocket&) = delete;
-    LoopbackSocket& operator=(const LoopbackSocket&) = delete;
-
-    int port() const { return port_; }
-    bool sendTo(int port, const Data& bytes) const {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(static_cast<std::uint16_t>(port));
-        return ::sendto(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL,
-                        reinterpret_cast<sockaddr*>(&a),
-                        sizeof a) == static_cast<ssize_t>(bytes.size());
-    }
-    std::optional<Data> receive() const {
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(std::chrono::milliseconds(kWait).count())) != 1)
-            return std::nullopt;
-        Data buffer(65536);
-        ssize_t n = ::recv(fd_, buffer.data(), buffer.size(), 0);
-        if (n < 0) return std::nullopt;
-        buffer.resize(static_cast<std::size_t>(n));
-        return buffer;
-    }
-
-  private:
-    int fd_ = -1;
-    int port_ = 0;
-};
 
 // What the liblo server thread received: one entry per message, its path, tags and first arguments.
 struct Received {
@@ -85,20 +31,7 @@ struct Received {
     double firstDouble = 0;
 };
 
-struct Inbox {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<Received> messages;
-
-    bool waitFor(std::size_t count) {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, kWait, [&] { return messages.size() >= count; });
-    }
-};
-
-int onMessage(const char* path, const char* types, lo_arg** argv, int argc, lo_message,
-              void* user) {
-    auto* inbox = static_cast<Inbox*>(user);
+Received readMessage(const char* path, const char* types, lo_arg** argv, int argc) {
     Received r{path, types, 0, {}, {}, 0};
     for (int i = 0; i < argc; ++i) {
         if (types[i] == 'i' && r.firstInt == 0) std::memcpy(&r.firstInt, argv[i], 4);
@@ -109,39 +42,16 @@ int onMessage(const char* path, const char* types, lo_arg** argv, int argc, lo_m
             r.blob.assign(bytes, bytes + lo_blob_datasize(argv[i]));
         }
     }
-    {
-        std::lock_guard lock(inbox->mutex);
-        inbox->messages.push_back(std::move(r));
-    }
-    inbox->changed.notify_all();
-    return 0;
+    return r;
 }
 
-// A liblo server thread on a system-chosen port (liblo binds every address; only loopback
-// traffic reaches it here).
-class LibloServer {
-  public:
-    LibloServer() {
-        thread_ = lo_server_thread_new(nullptr, nullptr);
-        if (!thread_) return;
-        lo_server_thread_add_method(thread_, nullptr, nullptr, onMessage, &inbox);
-        lo_server_thread_start(thread_);
-    }
-    ~LibloServer() {
-        if (thread_) {
-            lo_server_thread_stop(thread_);
-            lo_server_thread_free(thread_);
-        }
-    }
-    LibloServer(const LibloServer&) = delete;
-    LibloServer& operator=(const LibloServer&) = delete;
+// A UDP socket bound to 127.0.0.1 on a port the system chooses.
+struct LoopbackSocket : mstest::PlainSocket {
+    LoopbackSocket() : PlainSocket(AF_INET) { bindLoopback(); }
+};
 
-    bool ok() const { return thread_ != nullptr; }
-    int port() const { return lo_server_thread_get_port(thread_); }
-    Inbox inbox;
-
-  private:
-    lo_server_thread thread_ = nullptr;
+struct LibloServer : mstest::LibloServer<Received> {
+    LibloServer() : mstest::LibloServer<Received>(readMessage) {}
 };
 
 TEST(LibloUdp, OurDatagramsReachALibloServer) {
@@ -227,14 +137,14 @@ TEST(LibloUdp, LibloDatagramsDecodeHere) {
     };
     for (const Case& c : cases) {
         ASSERT_GE(c.send(target), 0) << c.name;
-        std::optional<Data> datagram = socket.receive();
-        ASSERT_TRUE(datagram) << c.name;
-        std::optional<OSCPacket> packet = OSCPacket::decode(*datagram);
+        const Data datagram = socket.receive();
+        ASSERT_FALSE(datagram.empty()) << c.name;
+        std::optional<OSCPacket> packet = OSCPacket::decode(datagram);
         ASSERT_TRUE(packet) << c.name;
         ASSERT_EQ(packet->flattened().size(), 1u) << c.name;
         EXPECT_EQ(packet->flattened()[0], c.expected) << c.name << ": " << packet->description();
         // Forwarding the unchanged packet gives the peer's bytes back.
-        EXPECT_EQ(packet->encodedData(), *datagram) << c.name;
+        EXPECT_EQ(packet->encodedData(), datagram) << c.name;
     }
 
     // A bundle with a future time tag and two messages.
@@ -248,9 +158,9 @@ TEST(LibloUdp, LibloDatagramsDecodeHere) {
     lo_bundle_add_message(bundle, "/lo/b", b);
     ASSERT_GE(lo_send_bundle(target, bundle), 0);
     lo_bundle_free_recursive(bundle);
-    std::optional<Data> datagram = socket.receive();
-    ASSERT_TRUE(datagram);
-    std::optional<OSCPacket> packet = OSCPacket::decode(*datagram);
+    const Data datagram = socket.receive();
+    ASSERT_FALSE(datagram.empty());
+    std::optional<OSCPacket> packet = OSCPacket::decode(datagram);
     ASSERT_TRUE(packet);
     ASSERT_EQ(packet->caseKind(), OSCPacket::Case::bundle);
     EXPECT_EQ(packet->asBundle()->timeTag().rawValue(),
@@ -258,7 +168,7 @@ TEST(LibloUdp, LibloDatagramsDecodeHere) {
     const std::vector<OSCMessage> expected = {OSCMessage("/lo/a", {std::int32_t{1}}),
                                               OSCMessage("/lo/b", {std::string("two")})};
     EXPECT_EQ(packet->flattened(), expected);
-    EXPECT_EQ(packet->encodedData(), *datagram);
+    EXPECT_EQ(packet->encodedData(), datagram);
     lo_address_free(target);
 }
 

@@ -13,16 +13,13 @@
 #include "osc/core/OSCNullValue.h"
 #include "osc/core/OSCStringAltValue.h"
 #include "osc/core/OSCTimeTag.h"
+#include "tests/support/Bytes.h"
 
 // The extended value types: array, impulse, MIDI, null, string-alt and the time tag as a value.
 namespace rozuri {
 namespace {
 
-Data bytes(std::initializer_list<int> list) {
-    Data d;
-    for (int b : list) d.push_back(static_cast<std::uint8_t>(b));
-    return d;
-}
+using mstest::bytes;
 
 std::string tagsOf(const OSCEncodedTags& e) {
     std::string s;

@@ -7,21 +7,13 @@
 #include "osc/core/OSCDecodeError.h"
 #include "osc/core/OSCEncodeError.h"
 #include "osc/core/OSCPacket.h"
+#include "tests/support/Bytes.h"
 
 namespace rozuri {
 namespace {
 
-Data bytes(std::initializer_list<int> list) {
-    Data d;
-    for (int b : list) d.push_back(static_cast<std::uint8_t>(b));
-    return d;
-}
-
-Data concat(std::initializer_list<Data> parts) {
-    Data d;
-    for (const Data& p : parts) d.insert(d.end(), p.begin(), p.end());
-    return d;
-}
+using mstest::bytes;
+using mstest::concat;
 
 Data size32(std::size_t n) {
     return dataRepresentation(static_cast<std::int32_t>(n), NumberEndianness::bigEndian);

@@ -15,15 +15,12 @@
 #include "osc/core/OSCNullValue.h"
 #include "osc/core/OSCStringAltValue.h"
 #include "osc/core/OSCTimeTag.h"
+#include "tests/support/Bytes.h"
 
 namespace rozuri {
 namespace {
 
-Data bytes(std::initializer_list<int> list) {
-    Data d;
-    for (int b : list) d.push_back(static_cast<std::uint8_t>(b));
-    return d;
-}
+using mstest::bytes;
 
 // "/a" with Int32 42.
 const Data kSlashA42 = bytes({0x2F, 0x61, 0, 0, 0x2C, 0x69, 0, 0, 0, 0, 0, 0x2A});

@@ -3,15 +3,12 @@
 #include "osc/core/OSCCoreValueTypes.h"
 #include "osc/core/OSCDecodeError.h"
 #include "osc/core/OSCPacket.h"
+#include "tests/support/Bytes.h"
 
 namespace rozuri {
 namespace {
 
-Data bytes(std::initializer_list<int> list) {
-    Data d;
-    for (int b : list) d.push_back(static_cast<std::uint8_t>(b));
-    return d;
-}
+using mstest::bytes;
 
 const Data kEmptyBundle = bytes({'#', 'b', 'u', 'n', 'd', 'l', 'e', 0, 0, 0, 0, 0, 0, 0, 0, 1});
 

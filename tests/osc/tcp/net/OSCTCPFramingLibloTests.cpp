@@ -2,7 +2,6 @@
 
 #include <lo/lo.h>
 
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -13,6 +12,7 @@
 #include "osc/core/OSCCoreValueTypes.h"
 #include "osc/core/OSCMessage.h"
 #include "osc/tcp/OSCTCPFraming.h"
+#include "tests/support/LibloServer.h"
 
 // Our length-header and SLIP framing against liblo's TCP transport, both ways, over loopback.
 namespace rozuri {
@@ -22,22 +22,8 @@ using namespace framingtest;
 
 const Data kSpecials{0xC0, 0xDB, 0xC0, 0xDC, 0xDD};
 
-// What liblo delivered: "path types int-or-blob", and the bundles it opened.
-struct Inbox {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<std::string> messages;
-    std::vector<std::uint64_t> bundleTags;
-
-    bool waitFor(std::size_t count) {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, kWait, [&] { return messages.size() >= count; });
-    }
-};
-
-int onMessage(const char* path, const char* types, lo_arg** argv, int argc, lo_message,
-              void* user) {
-    auto* inbox = static_cast<Inbox*>(user);
+// What liblo delivered, as "path types int-or-blob".
+std::string describe(const char* path, const char* types, lo_arg** argv, int argc) {
     std::string text = std::string(path) + " " + types;
     for (int i = 0; i < argc; ++i) {
         if (types[i] == 'i') text += " " + std::to_string(argv[i]->i);
@@ -47,48 +33,11 @@ int onMessage(const char* path, const char* types, lo_arg** argv, int argc, lo_m
                 text += " " + std::to_string(p[k]);
         }
     }
-    std::lock_guard lock(inbox->mutex);
-    inbox->messages.push_back(text);
-    inbox->changed.notify_all();
-    return 0;
+    return text;
 }
 
-int onBundle(lo_timetag tag, void* user) {
-    auto* inbox = static_cast<Inbox*>(user);
-    std::lock_guard lock(inbox->mutex);
-    inbox->bundleTags.push_back(std::uint64_t{tag.sec} << 32 | tag.frac);
-    return 0;
-}
-
-int onBundleEnd(void*) {
-    return 0;
-}
-
-class LibloTcpServer {
-  public:
-    LibloTcpServer() {
-        thread_ = lo_server_thread_new_with_proto(nullptr, LO_TCP, nullptr);
-        if (!thread_) return;
-        lo_server_thread_add_method(thread_, nullptr, nullptr, onMessage, &inbox);
-        lo_server_add_bundle_handlers(lo_server_thread_get_server(thread_), onBundle, onBundleEnd,
-                                      &inbox);
-        lo_server_thread_start(thread_);
-    }
-    ~LibloTcpServer() {
-        if (thread_) {
-            lo_server_thread_stop(thread_);
-            lo_server_thread_free(thread_);
-        }
-    }
-    LibloTcpServer(const LibloTcpServer&) = delete;
-    LibloTcpServer& operator=(const LibloTcpServer&) = delete;
-
-    bool ok() const { return thread_ != nullptr; }
-    std::uint16_t port() const { return std::uint16_t(lo_server_thread_get_port(thread_)); }
-    Inbox inbox;
-
-  private:
-    lo_server_thread thread_ = nullptr;
+struct LibloTcpServer : mstest::LibloServer<std::string> {
+    LibloTcpServer() : mstest::LibloServer<std::string>(describe, LO_TCP) {}
 };
 
 TEST(OSCTCPFramingLiblo, LibloServerReadsOurFrames) {

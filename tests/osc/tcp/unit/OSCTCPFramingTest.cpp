@@ -9,20 +9,13 @@
 #include "osc/core/OSCEncodeError.h"
 #include "osc/tcp/OSCTCPFraming.h"
 #include "osc/tcp/OSCTCPFramingMode.h"
+#include "tests/support/Bytes.h"
 
 namespace rozuri {
 namespace {
 
-Data bytes(std::initializer_list<int> list) {
-    Data d;
-    for (int b : list) d.push_back(static_cast<std::uint8_t>(b));
-    return d;
-}
-
-Data operator+(Data a, const Data& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
+using mstest::bytes;
+using mstest::operator+;
 
 const Data kTwelve = bytes({'/', 'a', 0, 0, ',', 'i', 0, 0, 0, 0, 0, 7});
 

@@ -9,6 +9,7 @@
 #include "osc/core/OSCPacket.h"
 #include "osc/tcp/OSCTCPFraming.h"
 #include "osc/tcp/OSCTCPStreamDeframer.h"
+#include "tests/support/Bytes.h"
 
 namespace rozuri {
 namespace {
@@ -16,16 +17,8 @@ namespace {
 using Frames = std::vector<Data>;
 using Chunks = std::vector<Data>;
 
-Data bytes(std::initializer_list<int> list) {
-    Data d;
-    for (int b : list) d.push_back(static_cast<std::uint8_t>(b));
-    return d;
-}
-
-Data operator+(Data a, const Data& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
+using mstest::bytes;
+using mstest::operator+;
 
 // Filler that holds both SLIP specials, so escapes fall at many offsets.
 Data filler(std::size_t n) {

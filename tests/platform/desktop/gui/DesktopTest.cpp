@@ -21,6 +21,7 @@
 #include "platform/desktop/QtWindowSystem.h"
 #include "platform/desktop/Screens.h"
 #include "platform/desktop/VideoView.h"
+#include "tests/support/QtSpin.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -45,20 +46,6 @@ void sendKey(QWidget* w, QEvent::Type type, int key, Qt::KeyboardModifiers modif
              const QString& text = {}) {
     QKeyEvent event(type, key, modifiers, text);
     QCoreApplication::sendEvent(w, &event);
-}
-
-// Widgets need a QApplication. Made on first use and kept, so that the pump's tests, which make
-// their own application when there is none, still can when they run alone.
-void ensureApplication() {
-    if (QCoreApplication::instance()) return;
-    // The two offscreen screens, also when the runner did not set the platform.
-    ::setenv("QT_QPA_PLATFORM",
-             "offscreen:configfile=" MS_SOURCE_DIR "/tests/offscreen-two-screens.json", 0);
-    static int argc = 1;
-    static char name[] = "desktop-gui-test";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    (void)app;
 }
 
 }  // namespace

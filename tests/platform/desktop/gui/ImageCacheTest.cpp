@@ -10,20 +10,10 @@
 
 #include "platform/desktop/ImageCache.h"
 #include "platform/desktop/ImageView.h"
+#include "tests/support/QtSpin.h"
 #include "tests/support/TempDir.h"
 
 namespace {
-
-void ensureApplication() {
-    if (QCoreApplication::instance()) return;
-    ::setenv("QT_QPA_PLATFORM",
-             "offscreen:configfile=" MS_SOURCE_DIR "/tests/offscreen-two-screens.json", 0);
-    static int argc = 1;
-    static char name[] = "desktop-gui-test";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    (void)app;
-}
 
 // Writes a one-colour PNG the way editors save: a new file renamed over the old one.
 void writeImage(const std::filesystem::path& path, QSize size, QColor colour) {

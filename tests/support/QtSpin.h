@@ -1,9 +1,11 @@
 #pragma once
 
-#include <chrono>
-#include <functional>
+// Qt widget tests: the application object they need, and turns of Qt's loop together with the
+// main dispatch queue (what the application's pump does) while waiting for a condition.
 
+#include <chrono>
 #include <cstdlib>
+#include <functional>
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -33,14 +35,15 @@ inline void spinTurns(int turns = 5) {
 }
 
 // Widgets need a QApplication: made on first use (not in main, so that listing the tests works
-// without a display) and kept for the rest of the run.
+// without a display) and kept for the rest of the run. Tests that make their own application
+// when there is none still can when they run alone.
 inline void ensureApplication() {
     if (QCoreApplication::instance()) return;
     // The two offscreen screens, also when the runner did not set the platform.
     ::setenv("QT_QPA_PLATFORM",
              "offscreen:configfile=" MS_SOURCE_DIR "/tests/offscreen-two-screens.json", 0);
     static int argc = 1;
-    static char name[] = "covers-gui-test";
+    static char name[] = "ms-gui-test";
     static char* argv[] = {name, nullptr};
     static QApplication* app = new QApplication(argc, argv);
     (void)app;
