@@ -271,8 +271,16 @@ class DispatchTcpSocket : public std::enable_shared_from_this<DispatchTcpSocket>
     auto onSocketQueue(F&& f) const -> decltype(f()) {
         return socketQueue_.result(std::forward<F>(f));
     }
+    // Inline on the socket queue; otherwise queued, and dropped if the socket is gone by the
+    // time it runs (a socket can be released on its own queue while the block waits).
     void asyncOnSocketQueue(std::function<void()> work) const {
-        socketQueue_.async(std::move(work));
+        if (socketQueue_.isCurrent()) {
+            work();
+            return;
+        }
+        socketQueue_.queue()->async([weak = weak_from_this(), work = std::move(work)] {
+            if (auto self = weak.lock()) work();
+        });
     }
     // Posts `call(delegate, socket)` to the delegate queue when the delegate implements it.
     void notify(Delegate::Callback callback,

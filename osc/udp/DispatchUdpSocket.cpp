@@ -65,7 +65,15 @@ void DispatchUdpSocket::runOnSocketQueue(const std::function<void()>& work) cons
 }
 
 void DispatchUdpSocket::asyncOnSocketQueue(std::function<void()> work) {
-    socketQueue_.async(std::move(work));
+    if (socketQueue_.isCurrent()) {
+        work();
+        return;
+    }
+    // Dropped if the socket is gone by the time it runs: it can be released on its own queue
+    // while the block waits.
+    socketQueue_.queue()->async([weak = weak_from_this(), work = std::move(work)] {
+        if (auto self = weak.lock()) work();
+    });
 }
 
 // ---- Configuration ----
