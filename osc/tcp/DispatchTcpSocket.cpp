@@ -61,6 +61,21 @@ DispatchTcpSocket::~DispatchTcpSocket() {
     });
 }
 
+bool DispatchTcpSocket::checkDelegateFor(const char* action, foundation::Error* error) const {
+    const std::string attempting = std::string("Attempting to ") + action;
+    if (!delegate_.lock()) {
+        foundation::setError(
+            error, badConfigError(attempting + " without a delegate. Set a delegate first."));
+        return false;
+    }
+    if (!delegateQueue_) {
+        foundation::setError(error, badConfigError(attempting + " without a delegate queue. Set a "
+                                                                "delegate queue first."));
+        return false;
+    }
+    return true;
+}
+
 std::shared_ptr<DispatchTcpSocket> DispatchTcpSocket::socketFromConnectedSocketFD(
     int fd, std::weak_ptr<Delegate> delegate, std::shared_ptr<dispatch::Queue> delegateQueue,
     std::shared_ptr<dispatch::Queue> socketQueue, foundation::Error* error) {

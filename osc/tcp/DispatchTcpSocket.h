@@ -266,6 +266,9 @@ class DispatchTcpSocket : public std::enable_shared_from_this<DispatchTcpSocket>
     };
 
     bool isOnSocketQueue() const { return socketQueue_.isCurrent(); }
+    // False, with the bad-configuration error naming `action` ("accept", "connect"), when no
+    // delegate or no delegate queue is set.
+    bool checkDelegateFor(const char* action, foundation::Error* error) const;
     void assertOnSocketQueue(int line) const;
     template <class F>
     auto onSocketQueue(F&& f) const -> decltype(f()) {

@@ -27,17 +27,7 @@ bool DispatchTcpSocket::acceptOnPort(std::uint16_t port, foundation::Error* erro
 bool DispatchTcpSocket::acceptOnInterface(const std::optional<std::string>& interface,
                                           std::uint16_t port, foundation::Error* error) {
     return onSocketQueue([&]() -> bool {
-        if (!delegate_.lock()) {
-            foundation::setError(
-                error,
-                badConfigError("Attempting to accept without a delegate. Set a delegate first."));
-            return false;
-        }
-        if (!delegateQueue_) {
-            foundation::setError(error, badConfigError("Attempting to accept without a delegate "
-                                                       "queue. Set a delegate queue first."));
-            return false;
-        }
+        if (!checkDelegateFor("accept", error)) return false;
         const bool ipv4Disabled = (config_ & kIPv4Disabled) != 0;
         const bool ipv6Disabled = (config_ & kIPv6Disabled) != 0;
         if (ipv4Disabled && ipv6Disabled) {
@@ -76,17 +66,7 @@ bool DispatchTcpSocket::acceptOnInterface(const std::optional<std::string>& inte
 
 bool DispatchTcpSocket::acceptOnUrl(const foundation::URL& url, foundation::Error* error) {
     return onSocketQueue([&]() -> bool {
-        if (!delegate_.lock()) {
-            foundation::setError(
-                error,
-                badConfigError("Attempting to accept without a delegate. Set a delegate first."));
-            return false;
-        }
-        if (!delegateQueue_) {
-            foundation::setError(error, badConfigError("Attempting to accept without a delegate "
-                                                       "queue. Set a delegate queue first."));
-            return false;
-        }
+        if (!checkDelegateFor("accept", error)) return false;
         if (flags_ & kStarted) {
             foundation::setError(error, badConfigError(kAcceptBusy));
             return false;

@@ -144,17 +144,7 @@ bool DispatchTcpSocket::connectToNetService(const std::vector<Data>& addresses,
 bool DispatchTcpSocket::preConnectWithInterface(const std::optional<std::string>& interface,
                                                 foundation::Error* error) {
     assertOnSocketQueue(__LINE__);
-    if (!delegate_.lock()) {
-        foundation::setError(
-            error,
-            badConfigError("Attempting to connect without a delegate. Set a delegate first."));
-        return false;
-    }
-    if (!delegateQueue_) {
-        foundation::setError(error, badConfigError("Attempting to connect without a delegate "
-                                                   "queue. Set a delegate queue first."));
-        return false;
-    }
+    if (!checkDelegateFor("connect", error)) return false;
     if (flags_ & kStarted) {
         foundation::setError(error, badConfigError(kBusy));
         return false;
@@ -191,17 +181,7 @@ bool DispatchTcpSocket::preConnectWithInterface(const std::optional<std::string>
 
 bool DispatchTcpSocket::preConnectWithUrl(const foundation::URL& url, foundation::Error* error) {
     assertOnSocketQueue(__LINE__);
-    if (!delegate_.lock()) {
-        foundation::setError(
-            error,
-            badConfigError("Attempting to connect without a delegate. Set a delegate first."));
-        return false;
-    }
-    if (!delegateQueue_) {
-        foundation::setError(error, badConfigError("Attempting to connect without a delegate "
-                                                   "queue. Set a delegate queue first."));
-        return false;
-    }
+    if (!checkDelegateFor("connect", error)) return false;
     if (flags_ & kStarted) {
         foundation::setError(error, badConfigError(kBusy));
         return false;
