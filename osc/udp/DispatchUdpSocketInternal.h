@@ -5,10 +5,12 @@
 #include <sys/socket.h>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "osc/udp/DispatchUdpSocket.h"
 #include "osc/udp/SocketAddress.h"
+#include "platform/dispatch/Source.h"
 #include "platform/foundation/Assert.h"
 
 namespace rozuri::udp_detail {
@@ -52,6 +54,20 @@ inline constexpr const char* kSetsockoptReason = "Error in setsockopt() function
 inline constexpr const char* kNilHost =
     "The host param is nil. Should be domain name or IP address string.";
 inline constexpr const char* kInvalidAddress = "A valid IPv4 or IPv6 address was not given";
+
+// Suspends or resumes `source` at most once, keeping its bit in `flags` in step (a dispatch
+// source counts suspensions).
+inline void setSuspended(const std::shared_ptr<dispatch::Source>& source, std::uint32_t& flags,
+                         std::uint32_t bit, bool suspended) {
+    if (!source || ((flags & bit) != 0) == suspended) return;
+    if (suspended) {
+        source->suspend();
+        flags |= bit;
+    } else {
+        source->resume();
+        flags &= ~bit;
+    }
+}
 
 inline void assertionFailure(const char* text, int line) {
     foundation::assertionFailure(text, "DispatchUdpSocket", line);

@@ -86,31 +86,19 @@ void DispatchUdpSocket::scheduleReceive() {
 }
 
 void DispatchUdpSocket::suspendReceive4Source() {
-    if (receive4Source_ && !(flags_ & kReceive4SourceSuspended)) {
-        receive4Source_->suspend();
-        flags_ |= kReceive4SourceSuspended;
-    }
+    setSuspended(receive4Source_, flags_, kReceive4SourceSuspended, true);
 }
 
 void DispatchUdpSocket::suspendReceive6Source() {
-    if (receive6Source_ && !(flags_ & kReceive6SourceSuspended)) {
-        receive6Source_->suspend();
-        flags_ |= kReceive6SourceSuspended;
-    }
+    setSuspended(receive6Source_, flags_, kReceive6SourceSuspended, true);
 }
 
 void DispatchUdpSocket::resumeReceive4Source() {
-    if (receive4Source_ && (flags_ & kReceive4SourceSuspended)) {
-        receive4Source_->resume();
-        flags_ &= ~kReceive4SourceSuspended;
-    }
+    setSuspended(receive4Source_, flags_, kReceive4SourceSuspended, false);
 }
 
 void DispatchUdpSocket::resumeReceive6Source() {
-    if (receive6Source_ && (flags_ & kReceive6SourceSuspended)) {
-        receive6Source_->resume();
-        flags_ &= ~kReceive6SourceSuspended;
-    }
+    setSuspended(receive6Source_, flags_, kReceive6SourceSuspended, false);
 }
 
 void DispatchUdpSocket::doReceive() {

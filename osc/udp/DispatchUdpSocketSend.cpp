@@ -366,31 +366,19 @@ void DispatchUdpSocket::setupSendSource6() {
 }
 
 void DispatchUdpSocket::suspendSend4Source() {
-    if (send4Source_ && !(flags_ & kSend4SourceSuspended)) {
-        send4Source_->suspend();
-        flags_ |= kSend4SourceSuspended;
-    }
+    setSuspended(send4Source_, flags_, kSend4SourceSuspended, true);
 }
 
 void DispatchUdpSocket::suspendSend6Source() {
-    if (send6Source_ && !(flags_ & kSend6SourceSuspended)) {
-        send6Source_->suspend();
-        flags_ |= kSend6SourceSuspended;
-    }
+    setSuspended(send6Source_, flags_, kSend6SourceSuspended, true);
 }
 
 void DispatchUdpSocket::resumeSend4Source() {
-    if (send4Source_ && (flags_ & kSend4SourceSuspended)) {
-        send4Source_->resume();
-        flags_ &= ~kSend4SourceSuspended;
-    }
+    setSuspended(send4Source_, flags_, kSend4SourceSuspended, false);
 }
 
 void DispatchUdpSocket::resumeSend6Source() {
-    if (send6Source_ && (flags_ & kSend6SourceSuspended)) {
-        send6Source_->resume();
-        flags_ &= ~kSend6SourceSuspended;
-    }
+    setSuspended(send6Source_, flags_, kSend6SourceSuspended, false);
 }
 
 // ---- Posting callbacks ----
