@@ -257,6 +257,8 @@ class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket>
     void receiveTurn();
     void flushReceives();
     void scheduleReceive();
+    // `mode`: kReceivingOnce or kReceivingContinuously.
+    bool startReceiving(std::uint32_t mode, foundation::Error* error);
     enum class ReadResult { delivered, pending, ignored, empty, wouldBlock, skipped, fatal };
     ReadResult readDatagram(bool ipv4);
     void handOn(Data&& data, Data&& address);

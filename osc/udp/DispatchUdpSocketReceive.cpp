@@ -16,25 +16,16 @@ using namespace udp_detail;
 // ---- Receiving ----
 
 bool DispatchUdpSocket::receiveOnce(foundation::Error* error) {
-    return resultOnSocketQueue([&]() -> bool {
-        if (flags_ & kReceivingOnce) return true;
-        if (!(flags_ & kSocketsCreated)) {
-            foundation::setError(
-                error, badConfigError("Must bind socket before you can receive data. You can do "
-                                      "this explicitly via bind, or implicitly via connect or by "
-                                      "sending data."));
-            return false;
-        }
-        flags_ |= kReceivingOnce;
-        flags_ &= ~kReceivingContinuously;
-        scheduleReceive();
-        return true;
-    });
+    return startReceiving(kReceivingOnce, error);
 }
 
 bool DispatchUdpSocket::beginReceiving(foundation::Error* error) {
+    return startReceiving(kReceivingContinuously, error);
+}
+
+bool DispatchUdpSocket::startReceiving(std::uint32_t mode, foundation::Error* error) {
     return resultOnSocketQueue([&]() -> bool {
-        if (flags_ & kReceivingContinuously) return true;
+        if (flags_ & mode) return true;
         if (!(flags_ & kSocketsCreated)) {
             foundation::setError(
                 error, badConfigError("Must bind socket before you can receive data. You can do "
@@ -42,8 +33,9 @@ bool DispatchUdpSocket::beginReceiving(foundation::Error* error) {
                                       "sending data."));
             return false;
         }
-        flags_ |= kReceivingContinuously;
-        flags_ &= ~kReceivingOnce;
+        // Once and continuously exclude each other.
+        flags_ &= ~(kReceivingOnce | kReceivingContinuously);
+        flags_ |= mode;
         scheduleReceive();
         return true;
     });
