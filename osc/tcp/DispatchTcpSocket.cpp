@@ -31,26 +31,12 @@ std::shared_ptr<DispatchTcpSocket> DispatchTcpSocket::create(
         std::move(delegate), std::move(delegateQueue), std::move(socketQueue)));
 }
 
-namespace {
-
-std::shared_ptr<dispatch::Queue> serialSocketQueue(std::shared_ptr<dispatch::Queue> socketQueue) {
-    if (socketQueue && socketQueue->isConcurrent()) {
-        assertionFailure("The given socketQueue parameter must not be a concurrent queue.",
-                         __LINE__);
-        socketQueue = nullptr;
-    }
-    return socketQueue ? std::move(socketQueue)
-                       : dispatch::Queue::createSerial("DispatchTcpSocket");
-}
-
-}  // namespace
-
 DispatchTcpSocket::DispatchTcpSocket(std::weak_ptr<Delegate> delegate,
                                      std::shared_ptr<dispatch::Queue> delegateQueue,
                                      std::shared_ptr<dispatch::Queue> socketQueue)
     : delegate_(std::move(delegate)),
       delegateQueue_(std::move(delegateQueue)),
-      socketQueue_(serialSocketQueue(std::move(socketQueue))) {}
+      socketQueue_(std::move(socketQueue), "DispatchTcpSocket") {}
 
 DispatchTcpSocket::~DispatchTcpSocket() {
     socketQueue_.run([this] {

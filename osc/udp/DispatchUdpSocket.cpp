@@ -26,27 +26,12 @@ std::shared_ptr<DispatchUdpSocket> DispatchUdpSocket::create(
         std::move(delegate), std::move(delegateQueue), std::move(socketQueue)));
 }
 
-namespace {
-
-// The queue a new socket runs on: the caller's serial queue, or a new one.
-std::shared_ptr<dispatch::Queue> serialSocketQueue(std::shared_ptr<dispatch::Queue> socketQueue) {
-    if (socketQueue && socketQueue->isConcurrent()) {
-        assertionFailure("The given socketQueue parameter must not be a concurrent queue.",
-                         __LINE__);
-        socketQueue = nullptr;
-    }
-    return socketQueue ? std::move(socketQueue)
-                       : dispatch::Queue::createSerial("DispatchUdpSocket");
-}
-
-}  // namespace
-
 DispatchUdpSocket::DispatchUdpSocket(std::weak_ptr<DispatchUdpSocketDelegate> delegate,
                                      std::shared_ptr<dispatch::Queue> delegateQueue,
                                      std::shared_ptr<dispatch::Queue> socketQueue)
     : delegate_(std::move(delegate)),
       delegateQueue_(std::move(delegateQueue)),
-      socketQueue_(serialSocketQueue(std::move(socketQueue))),
+      socketQueue_(std::move(socketQueue), "DispatchUdpSocket"),
       readAhead4_(std::make_unique<ReadAhead>()),
       readAhead6_(std::make_unique<ReadAhead>()) {}
 

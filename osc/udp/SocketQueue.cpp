@@ -1,8 +1,16 @@
 #include "osc/udp/SocketQueue.h"
 
+#include "platform/foundation/Assert.h"
+
 namespace rozuri::net {
 
-SocketQueue::SocketQueue(std::shared_ptr<dispatch::Queue> queue) : queue_(std::move(queue)) {
+SocketQueue::SocketQueue(std::shared_ptr<dispatch::Queue> queue, const char* owner) {
+    if (queue && queue->isConcurrent()) {
+        foundation::assertionFailure(
+            "The given socketQueue parameter must not be a concurrent queue.", owner, __LINE__);
+        queue = nullptr;
+    }
+    queue_ = queue ? std::move(queue) : dispatch::Queue::createSerial(owner);
     markTarget(*queue_);
 }
 

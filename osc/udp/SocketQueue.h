@@ -12,7 +12,9 @@ namespace rozuri::net {
 // already on it (or on a queue that targets it) and run inline instead of waiting on itself.
 class SocketQueue {
   public:
-    explicit SocketQueue(std::shared_ptr<dispatch::Queue> queue);
+    // `queue`: the caller's serial queue, or none for a new one named `owner`. A concurrent
+    // queue is misuse: reported through the assertion handler, and a new serial queue is used.
+    SocketQueue(std::shared_ptr<dispatch::Queue> queue, const char* owner);
     ~SocketQueue();
     SocketQueue(const SocketQueue&) = delete;
     SocketQueue& operator=(const SocketQueue&) = delete;
