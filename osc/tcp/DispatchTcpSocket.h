@@ -4,6 +4,7 @@
 #include <openssl/types.h>
 #include <sys/un.h>
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -330,6 +331,7 @@ class DispatchTcpSocket : public std::enable_shared_from_this<DispatchTcpSocket>
     void readSourceFired();
     void enqueueRead(std::shared_ptr<DispatchTcpReadPacket> packet);
     void maybeDequeueRead();
+    void dequeueReadOnce();
     void doReadData();
     void doReadEOF();
     void completeCurrentRead();
@@ -407,6 +409,8 @@ class DispatchTcpSocket : public std::enable_shared_from_this<DispatchTcpSocket>
     std::shared_ptr<dispatch::Source> connect4Source_;
     std::shared_ptr<dispatch::Source> connect6Source_;
     std::shared_ptr<dispatch::Source> connectUNSource_;
+    // Wait before the next try of a Unix connect that found the listener's backlog full.
+    std::chrono::milliseconds unixConnectRetryDelay_{0};
 
     net::SocketQueue socketQueue_;
     std::shared_ptr<dispatch::Source> accept4Source_;
@@ -424,6 +428,10 @@ class DispatchTcpSocket : public std::enable_shared_from_this<DispatchTcpSocket>
     std::shared_ptr<DispatchTcpSpecialPacket> currentReadTLS_;
     std::shared_ptr<DispatchTcpWritePacket> currentWrite_;
     std::shared_ptr<DispatchTcpSpecialPacket> currentWriteTLS_;
+
+    // maybeDequeueRead is running, and was asked again from within.
+    bool dequeuingRead_ = false;
+    bool readDequeueAgain_ = false;
 
     std::uint64_t socketFDBytesAvailable_ = 0;
     DispatchTcpSocketPreBuffer preBuffer_{4096};

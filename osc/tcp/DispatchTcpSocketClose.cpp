@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "osc/tcp/DispatchTcpSocket.h"
+#include "osc/tcp/DispatchTcpGracefulClose.h"
 #include "osc/tcp/DispatchTcpSocketInternal.h"
 
 namespace rozuri {
@@ -66,8 +67,11 @@ void DispatchTcpSocket::updateDrainHold() {
     drainTimer_->setEventHandler([weak = weak_from_this()] {
         auto self = weak.lock();
         if (!self || !self->drainTimer_) return;
-        // A peer that takes nothing for this long would hold the socket for ever.
-        if (self->bytesWritten_ == self->drainCheckedBytes_) {
+        // A peer that takes nothing for this long would hold a released socket for ever. While
+        // its owner still holds it (more references than the hold and this block), the writes
+        // wait as long as their own time-outs say.
+        const bool released = self.use_count() <= 2;
+        if (released && self->bytesWritten_ == self->drainCheckedBytes_) {
             self->closeWithError(writeTimeoutError());
             return;
         }
@@ -95,6 +99,7 @@ void DispatchTcpSocket::releaseDrainHold() {
 void DispatchTcpSocket::closeWithError(const std::optional<foundation::Error>& error) {
     assertOnSocketQueue(__LINE__);
     const bool wasStarted = (flags_ & kStarted) != 0;
+    const bool wasConnected = (flags_ & kConnected) != 0;
     endConnectTimeout();
     if (currentRead_ || currentReadTLS_) endCurrentRead();
     if (currentWrite_ || currentWriteTLS_) endCurrentWrite();
@@ -127,15 +132,16 @@ void DispatchTcpSocket::closeWithError(const std::optional<foundation::Error>& e
         resumeWriteSource();
         writeSource_.reset();
     }
-    for (int* fd : {&socket4FD_, &socket6FD_}) {
-        if (*fd != -1) {
+    for (int* fd : {&socket4FD_, &socket6FD_, &socketUN_}) {
+        if (*fd == -1) continue;
+        // A connection ends with our end of stream and waits briefly for the peer's: closing
+        // on unread input would reset it and lose bytes already reported written.
+        if (wasConnected) {
+            closeAfterPeerEnds(*fd);
+        } else {
             ::close(*fd);
-            *fd = -1;
         }
-    }
-    if (socketUN_ != -1) {
-        ::close(socketUN_);
-        socketUN_ = -1;
+        *fd = -1;
     }
     // A listener's socket file stays (the next listen on the path replaces it), and the path is
     // forgotten: a later close must not remove a file another socket may own by then.

@@ -2,6 +2,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -233,7 +234,12 @@ int DispatchTcpSocket::createConnectSocket(int family, const std::optional<Data>
                                            foundation::Error* error) {
     const int fd = net::createSocket(family, SOCK_STREAM, error);
     if (fd == -1 || !interface) return fd;
-    // No SO_REUSEADDR here: on Linux it belongs to listeners only.
+    // A fixed local port must be reusable right after our own earlier connection from it.
+    std::uint16_t localPort = 0;
+    if (net::readAddress(*interface, nullptr, &localPort, nullptr) && localPort != 0) {
+        const int one = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    }
     if (::bind(fd, reinterpret_cast<const sockaddr*>(interface->data()),
                static_cast<socklen_t>(interface->size())) != 0) {
         const int err = errno;
@@ -304,8 +310,19 @@ void DispatchTcpSocket::connectSocket(int family, std::int64_t index) {
         return;
     }
     const int err = errno;
+    if (family == AF_UNIX && err == EAGAIN) {
+        // The listener's backlog is full. A blocking connect would wait for room: try again
+        // until the time-out or a close moves the index on.
+        const auto wait = unixConnectRetryDelay_;
+        unixConnectRetryDelay_ = std::min(unixConnectRetryDelay_ * 2, kUnixConnectRetryMax);
+        socketQueue_.queue()->asyncAfter(wait, [weak = weak_from_this(), index, attemptFD] {
+            auto self = weak.lock();
+            if (self && index == self->stateIndex_ && self->socketUN_ == attemptFD)
+                self->connectSocket(AF_UNIX, index);
+        });
+        return;
+    }
     if (err != EINPROGRESS && err != EINTR) {
-        // A Unix socket answers EAGAIN when the listener's backlog is full: a failure too.
         connectAttemptFinished(family, attemptFD, index, err);
         return;
     }
@@ -380,6 +397,7 @@ bool DispatchTcpSocket::connectWithAddressUN(const Data& address, foundation::Er
     (void)address;
     socketUN_ = net::createSocket(AF_UNIX, SOCK_STREAM, error);
     if (socketUN_ == -1) return false;
+    unixConnectRetryDelay_ = kUnixConnectRetryFirst;
     const std::int64_t index = stateIndex_;
     socketQueue_.queue()->async([weak = weak_from_this(), index] {
         auto self = weak.lock();

@@ -44,6 +44,9 @@ inline constexpr int kSharedPortAttempts = 8;
 inline constexpr std::chrono::milliseconds kAcceptPause{100};
 // A released socket draining its writes gives up after this long without progress.
 inline constexpr std::chrono::seconds kDrainStallLimit{10};
+// A Unix connect to a full backlog is tried again after this, doubling up to the maximum.
+inline constexpr std::chrono::milliseconds kUnixConnectRetryFirst{2};
+inline constexpr std::chrono::milliseconds kUnixConnectRetryMax{50};
 
 inline constexpr const char* kTable = "DispatchTcpSocket";
 inline constexpr const char* kUnknownInterface =

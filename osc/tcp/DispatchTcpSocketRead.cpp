@@ -166,6 +166,22 @@ long DispatchTcpSocket::plainRead(std::uint8_t* buffer, std::size_t length, int*
 
 void DispatchTcpSocket::maybeDequeueRead() {
     assertOnSocketQueue(__LINE__);
+    // A completed read starts the next one from inside this call: run that as another turn of
+    // the loop below, not as a deeper call, or a long queue of reads that finish in one burst
+    // overflows the stack.
+    if (dequeuingRead_) {
+        readDequeueAgain_ = true;
+        return;
+    }
+    dequeuingRead_ = true;
+    do {
+        readDequeueAgain_ = false;
+        dequeueReadOnce();
+    } while (readDequeueAgain_);
+    dequeuingRead_ = false;
+}
+
+void DispatchTcpSocket::dequeueReadOnce() {
     if (currentRead_ || currentReadTLS_ || !(flags_ & kConnected)) return;
     if (!readQueue_.empty()) {
         QueuedRead next = std::move(readQueue_.front());

@@ -349,8 +349,14 @@ void DispatchTcpSocket::flushSSLBuffers() {
         return;
     }
     if (preBuffer_.availableBytes() > 0 || !sslSession_) return;
-    std::uint64_t estimate = socketFDBytesAvailable_ + sslBufferedEstimate();
-    while (estimate > 0) {
+    for (;;) {
+        std::uint64_t estimate = socketFDBytesAvailable_ + sslBufferedEstimate();
+        if (estimate == 0) {
+            // At end of input the session must read once more: only it can tell a close_notify
+            // from a stream cut short.
+            if (!(flags_ & kSawEOF) || sslErrCode_ != 0) break;
+            estimate = kSSLPreBufferSize;
+        }
         preBuffer_.ensureCapacityForWrite(estimate);
         const auto r = sslSession_->read(preBuffer_.writeBuffer(), estimate);
         preBuffer_.didWrite(r.bytes);
@@ -360,7 +366,6 @@ void DispatchTcpSocket::flushSSLBuffers() {
                 sslErrCode_ = r.status;
             break;
         }
-        estimate = socketFDBytesAvailable_ + sslBufferedEstimate();
     }
 }
 

@@ -388,30 +388,70 @@ TEST_F(DispatchTcpSocketUnix, AFailedConnectLeavesOtherSocketsFilesAlone) {
     ASSERT_TRUE(r->waitUntil([&] { return r->accepted.size() == 1; }));
 }
 
-// A Unix listener with a full backlog answers at once; that is a failed connect, not a hang.
-TEST_F(DispatchTcpSocketUnix, FullBacklogIsAConnectFailure) {
-    TempDir dir;
-    const auto url = foundation::URL::fileURL(dir.path + "/full");
-    const auto address = *DispatchTcpSocket::getInterfaceAddressFromUrl(url);
-    Plain listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    ASSERT_EQ(::bind(listener.fd(), reinterpret_cast<const sockaddr*>(address.data()),
-                     static_cast<socklen_t>(address.size())),
-              0);
-    ASSERT_EQ(::listen(listener.fd(), 0), 0);
-    std::vector<Plain> fillers;
-    for (int i = 0; i < 16; ++i) {
-        Plain p(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-        const bool queued = ::connect(p.fd(), reinterpret_cast<const sockaddr*>(address.data()),
-                                      static_cast<socklen_t>(address.size())) == 0;
-        fillers.push_back(std::move(p));
-        if (!queued) break;
+// A Unix listener with a full backlog makes a connect wait, as a blocking connect would: it
+// connects once there is room, or ends with the connect time-out.
+TEST_F(DispatchTcpSocketUnix, FullBacklogWaitsForRoomOrTheTimeout) {
+    for (bool roomLater : {true, false}) {
+        SCOPED_TRACE(roomLater ? "room later" : "time-out");
+        TempDir dir;
+        const auto url = foundation::URL::fileURL(dir.path + "/full");
+        const auto address = *DispatchTcpSocket::getInterfaceAddressFromUrl(url);
+        Plain listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        ASSERT_EQ(::bind(listener.fd(), reinterpret_cast<const sockaddr*>(address.data()),
+                         static_cast<socklen_t>(address.size())),
+                  0);
+        ASSERT_EQ(::listen(listener.fd(), 0), 0);
+        std::vector<Plain> fillers;
+        for (int i = 0; i < 16; ++i) {
+            Plain p(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+            const bool queued =
+                ::connect(p.fd(), reinterpret_cast<const sockaddr*>(address.data()),
+                          static_cast<socklen_t>(address.size())) == 0;
+            fillers.push_back(std::move(p));
+            if (!queued) break;
+        }
+        auto r = std::make_shared<Recorder>();
+        auto client = DispatchTcpSocket::create(r, delegateQueue);
+        ASSERT_TRUE(client->connectToUrl(url, roomLater ? -1 : 0.3));
+        if (!roomLater) {
+            ASSERT_TRUE(r->waitForDisconnect());
+            EXPECT_EQ(r->disconnectCode(), static_cast<int>(Code::connectTimeout));
+            continue;
+        }
+        EXPECT_FALSE(r->waitUntil([&] { return !r->disconnects.empty(); }, 100ms));
+        std::vector<Plain> taken;
+        while (r->locked([&] { return r->connects == 0 && r->disconnects.empty(); })) {
+            Plain next = listener.accept(50ms);
+            if (next.valid()) taken.push_back(std::move(next));
+            ASSERT_LT(taken.size(), 64u);
+        }
+        EXPECT_EQ(r->locked([&] { return r->connects; }), 1);
+        EXPECT_TRUE(r->locked([&] { return r->disconnects.empty(); }));
     }
-    ASSERT_TRUE(socket->connectToUrl(url, -1));
-    ASSERT_TRUE(recorder->waitForDisconnect());
-    const auto error = recorder->locked([&] { return recorder->disconnects[0]; });
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->code, EAGAIN);
-    EXPECT_EQ(error->localizedFailureReason(), "Error in connect() function");
+}
+
+// Connecting again from the same fixed local port right after our own disconnect.
+TEST_F(DispatchTcpSocketConnect, AFixedLocalPortCanBeUsedAgainAtOnce) {
+    const std::uint16_t local = [] {
+        Plain probe = Plain::listener(AF_INET);
+        return probe.port();
+    }();
+    const std::string via = "127.0.0.1:" + std::to_string(local);
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        auto r = std::make_shared<Recorder>();
+        auto s = DispatchTcpSocket::create(r, delegateQueue);
+        Plain listener = Plain::listener(AF_INET);
+        foundation::Error error;
+        ASSERT_TRUE(s->connectToHost("127.0.0.1", listener.port(), via, 5, &error))
+            << error.localizedDescription();
+        Plain peer = listener.accept();
+        ASSERT_TRUE(r->waitUntil([&] { return r->connects == 1 || !r->disconnects.empty(); }));
+        ASSERT_EQ(r->locked([&] { return r->connects; }), 1)
+            << r->locked([&] { return r->disconnects[0]->localizedDescription(); });
+        EXPECT_EQ(s->localPort(), local);
+        s->disconnect();
+    }
 }
 
 // ---- Running out of descriptors while accepting ----

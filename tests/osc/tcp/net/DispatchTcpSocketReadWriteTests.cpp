@@ -302,6 +302,94 @@ TEST(DispatchTcpSocketWrite, ReleasedSocketDrainsItsWrites) {
     EXPECT_TRUE(weak.expired());
 }
 
+// Requests that all complete in one burst run one after another, not nested: 100,000 of them
+// must not overflow the stack, and they complete in order.
+TEST(DispatchTcpSocketQueues, ALongQueueCompletesInOneBurst) {
+    constexpr int kCount = 100000;
+    for (const char* kind : {"one byte", "line", "write"}) {
+        SCOPED_TRACE(kind);
+        Pair pair;
+        ASSERT_TRUE(pair.connect());
+        auto& r = *pair.recorder;
+        const bool lines = std::string(kind) == "line";
+        if (std::string(kind) == "write") {
+            for (int i = 0; i < kCount; ++i) pair.socket->writeData(bytes("w"), -1, i);
+            EXPECT_EQ(pair.peer.receive(kCount).size(), static_cast<std::size_t>(kCount));
+            ASSERT_TRUE(r.waitUntil([&] { return r.writes.size() == kCount; }, 60s));
+            r.locked([&] {
+                for (int i = 0; i < kCount; ++i) ASSERT_EQ(r.writes[i], i);
+            });
+            continue;
+        }
+        for (int i = 0; i < kCount; ++i) {
+            if (lines) {
+                pair.socket->readDataToData(DispatchTcpSocket::LFData(), -1, i);
+            } else {
+                pair.socket->readDataToLength(1, -1, i);
+            }
+        }
+        std::string all;
+        for (int i = 0; i < kCount; ++i) {
+            all += static_cast<char>('a' + i % 26);
+            if (lines) all += '\n';
+        }
+        pair.socket->progressOfRead(nullptr, nullptr, nullptr);  // every request is queued
+        ASSERT_TRUE(pair.peer.send(all));
+        ASSERT_TRUE(r.waitUntil([&] { return r.reads.size() == kCount || !r.disconnects.empty(); },
+                                60s));
+        r.locked([&] {
+            ASSERT_EQ(r.reads.size(), static_cast<std::size_t>(kCount));
+            for (int i = 0; i < kCount; ++i) {
+                ASSERT_EQ(r.reads[i].first, i);
+                ASSERT_EQ(r.reads[i].second[0], 'a' + i % 26);
+            }
+        });
+    }
+}
+
+// Input the socket never read must not turn its draining close into a reset: the peer gets
+// every byte whose write was reported done, then an orderly end, whether the owner keeps the
+// socket or releases it.
+TEST(DispatchTcpSocketWrite, DrainingCloseWithUnreadInputLosesNothing) {
+    for (bool released : {false, true}) {
+        SCOPED_TRACE(released ? "released" : "retained");
+        Pair pair;
+        ASSERT_TRUE(pair.connect());
+        ASSERT_TRUE(pair.peer.send(Data(4096, 'u')));  // never read by the socket
+        const std::size_t total = 8 << 20;
+        const Data chunk(1 << 20, 'd');
+        for (int i = 0; i < 8; ++i) pair.socket->writeData(chunk, -1, i);
+        pair.socket->disconnectAfterWriting();
+        if (released) pair.socket.reset();
+        std::size_t received = 0;
+        for (;;) {
+            const auto got = pair.peer.receive(1 << 20, 5s).size();
+            if (got == 0) break;
+            received += got;
+        }
+        EXPECT_EQ(received, total);
+        EXPECT_TRUE(pair.peer.readsEOF(1s));
+        ASSERT_TRUE(pair.recorder->waitForDisconnect());
+        EXPECT_EQ(pair.recorder->disconnectCode(), 0);
+    }
+}
+
+// Only a released socket gives up on a stalled drain; one its owner keeps waits as long as
+// its writes ask (here: for ever), then closes cleanly once the peer reads.
+TEST(DispatchTcpSocketWrite, RetainedSocketDrainsWithoutAStallLimit) {
+    Pair pair;
+    ASSERT_TRUE(pair.connect());
+    const std::size_t total = 32 << 20;
+    pair.socket->writeData(Data(total, 's'), -1, 1);
+    pair.socket->disconnectAfterWriting();
+    // Past the stall limit of a released socket (10 s).
+    EXPECT_FALSE(pair.recorder->waitUntil(
+        [&] { return !pair.recorder->disconnects.empty(); }, 11500ms));
+    EXPECT_EQ(pair.peer.receive(total, 30s).size(), total);
+    ASSERT_TRUE(pair.recorder->waitForDisconnect());
+    EXPECT_EQ(pair.recorder->disconnectCode(), 0);
+}
+
 // ---- Hostile peers ----
 
 TEST(DispatchTcpSocketHostile, Peers) {

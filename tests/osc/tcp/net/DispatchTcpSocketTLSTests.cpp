@@ -266,21 +266,62 @@ TEST(DispatchTcpSocketTLS, EndOfStreamInTheHandshakeIsAnAbort) {
     EXPECT_EQ(p.recorder->disconnectCode(), tls::status::closedAbort);
 }
 
+// Only a close_notify is a clean close; a stream cut without one is -9806, whether a read was
+// waiting, nothing was asked, or a data record came just before the cut.
 TEST(DispatchTcpSocketTLS, PeerCloseWithAndWithoutCloseNotify) {
     const auto& pki = Pki::shared();
-    for (bool notify : {true, false}) {
-        SCOPED_TRACE(notify ? "close_notify" : "cut");
+    struct Case {
+        const char* name;
+        bool notify, readPending, dataFirst;
+    };
+    const Case cases[] = {
+        {"close_notify, read waiting", true, true, false},
+        {"close_notify, idle", true, false, false},
+        {"cut, read waiting", false, true, false},
+        {"cut, idle", false, false, false},
+        {"cut after a record read later", false, false, true},
+        {"cut after a record, read waiting", false, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         Pair p;
         ASSERT_TRUE(p.connect());
         p.socket->startTLS(kClient);
-        p.socket->readDataWithTimeout(-1, 1);
+        if (c.readPending) p.socket->readDataWithTimeout(-1, 1);
         RawTls raw(p.peer.fd(), serverWith(pki.good));
         ASSERT_EQ(raw.session->handshake().status, 0);
-        if (notify) raw.session->shutdown();
+        for (int i = 0; i < 1000 && !p.socket->isSecure(); ++i) std::this_thread::sleep_for(1ms);
+        ASSERT_TRUE(p.socket->isSecure());
+        if (c.dataFirst) {
+            const std::string record = "last words";
+            raw.session->write(reinterpret_cast<const std::uint8_t*>(record.data()), record.size());
+        }
+        if (c.notify) raw.session->shutdown();
         p.peer.reset();
+        // Bytes nobody asked for wait for a read, as they do without TLS.
+        if (c.dataFirst && !c.readPending) p.socket->readDataWithTimeout(-1, 2);
         ASSERT_TRUE(p.recorder->waitForDisconnect());
-        EXPECT_EQ(p.recorder->disconnectCode(), notify ? kClosed : tls::status::closedAbort);
+        if (c.dataFirst) {
+            EXPECT_EQ(p.recorder->locked([&] { return text(p.recorder->reads.at(0).second); }),
+                      "last words");
+        }
+        EXPECT_EQ(p.recorder->disconnectCode(), c.notify ? kClosed : tls::status::closedAbort);
     }
+}
+
+// The server end tells a cut from a close_notify the same way.
+TEST(DispatchTcpSocketTLS, ServerSeesACutClientAsAnAbort) {
+    const auto& pki = Pki::shared();
+    Sockets s;
+    ASSERT_TRUE(s.connect());
+    s.server->startTLS(serverWith(pki.good));
+    s.client->startTLS(kClient);
+    ASSERT_EQ(s.serverRec->outcome(), 0);
+    ASSERT_EQ(s.clientRec->outcome(), 0);
+    // Cut under the client's session: no close_notify goes out.
+    s.client->performBlock([&] { ::shutdown(s.client->socketFD(), SHUT_RDWR); });
+    ASSERT_TRUE(s.serverRec->waitForDisconnect());
+    EXPECT_EQ(s.serverRec->disconnectCode(), tls::status::closedAbort);
 }
 
 TEST(DispatchTcpSocketTLS, ResetDuringAWriteClosesWithAnError) {
