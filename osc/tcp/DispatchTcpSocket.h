@@ -347,6 +347,7 @@ class DispatchTcpSocket : public std::enable_shared_from_this<DispatchTcpSocket>
     // Writing.
     void maybeDequeueWrite();
     void doWriteData();
+    void doPlainWrites();
     void completeCurrentWrite();
     void endCurrentWrite();
     void setupWriteTimerWithTimeout(double timeout);

@@ -4,6 +4,7 @@
 // interface.
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 
@@ -38,6 +39,9 @@ inline constexpr std::uint16_t kPreferIPv6 = 0x4;
 inline constexpr std::uint16_t kKeepOpenAfterReadEOF = 0x8;
 
 inline constexpr int kListenBacklog = 1024;
+// Queued writes sent with one sendmsg: at most this many, stopping once this much is asked.
+inline constexpr std::size_t kMaxWriteBatch = 64;
+inline constexpr std::uint64_t kMaxWriteBatchBytes = 1 << 20;
 // Attempts at one shared ephemeral port for both families.
 inline constexpr int kSharedPortAttempts = 8;
 // Pause of accepting after the process or system ran out of descriptors.

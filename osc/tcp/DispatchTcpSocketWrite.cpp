@@ -1,5 +1,7 @@
 #include <sys/socket.h>
+#include <sys/uio.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <utility>
@@ -97,27 +99,15 @@ void DispatchTcpSocket::doWriteData() {
         resumeWriteSource();
         return;
     }
+    if (!(flags_ & kSecure)) {
+        doPlainWrites();
+        return;
+    }
     auto packet = currentWrite_;
     auto& p = *packet;
     bool waiting = false;
     std::optional<foundation::Error> error;
-    std::uint64_t written = 0;
-    if (flags_ & kSecure) {
-        written = sslWritePass(p, &waiting, &error);
-    } else {
-        int err = 0;
-        const long r =
-            plainWrite(p.buffer.data() + p.bytesDone, p.buffer.size() - p.bytesDone, &err);
-        if (r >= 0) {
-            written = static_cast<std::uint64_t>(r);
-        } else if (err == EAGAIN || err == EWOULDBLOCK || err == EINTR) {
-            waiting = true;
-            flags_ &= ~kWritable;
-            resumeWriteSource();
-        } else {
-            error = errnoError(err, "Error in write() function");
-        }
-    }
+    const std::uint64_t written = sslWritePass(p, &waiting, &error);
     p.bytesDone += written;
     bytesWritten_ += written;
     if (p.bytesDone == p.buffer.size()) {
@@ -138,6 +128,83 @@ void DispatchTcpSocket::doWriteData() {
                });
     }
     if (error) closeWithError(*error);
+}
+
+void DispatchTcpSocket::doPlainWrites() {
+    // The current write and the plain writes queued behind it go out in one call: a stream of
+    // small writes costs one system call and one wake-up per batch, not per write.
+    iovec pieces[kMaxWriteBatch];
+    for (;;) {
+        std::size_t count = 0;
+        std::uint64_t asked = 0;
+        auto add = [&](const DispatchTcpWritePacket& w) {
+            pieces[count].iov_base = const_cast<std::uint8_t*>(w.buffer.data() + w.bytesDone);
+            pieces[count].iov_len = w.buffer.size() - w.bytesDone;
+            asked += pieces[count].iov_len;
+            ++count;
+        };
+        add(*currentWrite_);
+        for (const auto& next : writeQueue_) {
+            if (!next.write || count == kMaxWriteBatch || asked >= kMaxWriteBatchBytes) break;
+            add(*next.write);
+        }
+        msghdr message{};
+        message.msg_iov = pieces;
+        message.msg_iovlen = count;
+        const ssize_t r = ::sendmsg(ioFD(), &message, MSG_NOSIGNAL);
+        if (r < 0) {
+            const int err = errno;
+            if (err == EAGAIN || err == EWOULDBLOCK || err == EINTR) {
+                flags_ &= ~kWritable;
+                resumeWriteSource();
+                return;
+            }
+            closeWithError(errnoError(err, "Error in write() function"));
+            return;
+        }
+        auto left = static_cast<std::uint64_t>(r);
+        bytesWritten_ += left;
+        // Hand the bytes to the writes in order; each one they finish completes, and the next
+        // plain write in the queue becomes current.
+        bool promoted = false;
+        for (;;) {
+            auto& p = *currentWrite_;
+            const std::uint64_t take = std::min<std::uint64_t>(left, p.buffer.size() - p.bytesDone);
+            p.bytesDone += take;
+            left -= take;
+            if (p.bytesDone < p.buffer.size()) {
+                // A write that became current in this pass and stays unfinished starts its timer.
+                if (promoted) setupWriteTimerWithTimeout(p.timeout);
+                if (take > 0) {
+                    notify(Delegate::didWritePartialData,
+                           [n = take, tag = p.tag](Delegate& d, const auto& s) {
+                               d.socketDidWritePartialDataOfLength(s, n, tag);
+                           });
+                }
+                break;
+            }
+            completeCurrentWrite();
+            if (writeQueue_.empty() || !writeQueue_.front().write) break;
+            currentWrite_ = std::move(writeQueue_.front().write);
+            writeQueue_.pop_front();
+            promoted = true;
+            if (left == 0) {
+                setupWriteTimerWithTimeout(currentWrite_->timeout);
+                break;
+            }
+        }
+        if (!currentWrite_) {
+            // Queue empty or a TLS start next: that, or a draining close, is decided there.
+            maybeDequeueWrite();
+            return;
+        }
+        if (static_cast<std::uint64_t>(r) < asked) {
+            // The kernel took what it had room for: wait until it has more.
+            flags_ &= ~kWritable;
+            resumeWriteSource();
+            return;
+        }
+    }
 }
 
 void DispatchTcpSocket::completeCurrentWrite() {

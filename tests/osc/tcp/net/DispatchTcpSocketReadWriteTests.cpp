@@ -390,6 +390,21 @@ TEST(DispatchTcpSocketWrite, RetainedSocketDrainsWithoutAStallLimit) {
     EXPECT_EQ(pair.recorder->disconnectCode(), 0);
 }
 
+// Writes queued before the connection go out together; a timed one among them that the peer
+// never takes still times out.
+TEST(DispatchTcpSocketWrite, ATimedWriteSentAlongWithEarlierOnesKeepsItsTimeout) {
+    Pair pair;
+    ASSERT_TRUE(pair.socket->connectToHost("127.0.0.1", pair.listener.port()));
+    pair.socket->writeData(bytes("first"), -1, 1);
+    pair.socket->writeData(Data(64 << 20, 'w'), 0.3, 2);
+    pair.peer = pair.listener.accept();
+    ASSERT_TRUE(pair.recorder->waitForDisconnect());
+    EXPECT_EQ(pair.recorder->disconnectCode(), static_cast<int>(Code::writeTimeout));
+    EXPECT_EQ(pair.recorder->locked([&] { return pair.recorder->writes; }),
+              std::vector<std::int64_t>{1});
+    EXPECT_EQ(text(pair.peer.receive(5)), "first");
+}
+
 // ---- Hostile peers ----
 
 TEST(DispatchTcpSocketHostile, Peers) {
@@ -448,6 +463,7 @@ TEST(DispatchTcpSocketHostile, Peers) {
          kNoDisconnect},
         {"peer that never reads", [](Pair& p) { p.socket->writeData(Data(64 << 20, 'w'), 0.3, 1); },
          static_cast<int>(Code::writeTimeout)},
+
         {"half-close closes by default",
          [](Pair& p) {
              p.socket->readDataWithTimeout(-1, 1);
