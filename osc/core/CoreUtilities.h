@@ -175,18 +175,7 @@ template <typename Unit>
 std::optional<std::basic_string<Unit>> textSlice(std::basic_string_view<Unit> text,
                                                  std::ptrdiff_t lower,
                                                  std::optional<std::ptrdiff_t> upper);
-
-#define ROZURI_TEXT_OFFSETS_EXTERN(Unit)                                                        \
-    extern template std::optional<std::size_t> textIndexAtOffset<Unit>(                         \
-        std::basic_string_view<Unit>, std::ptrdiff_t, bool);                                    \
-    extern template std::optional<std::basic_string<Unit>> textSlice<Unit>(                     \
-        std::basic_string_view<Unit>, std::ptrdiff_t, std::optional<std::ptrdiff_t>);
-ROZURI_TEXT_OFFSETS_EXTERN(char)
-ROZURI_TEXT_OFFSETS_EXTERN(char8_t)
-ROZURI_TEXT_OFFSETS_EXTERN(char16_t)
-ROZURI_TEXT_OFFSETS_EXTERN(char32_t)
-ROZURI_TEXT_OFFSETS_EXTERN(wchar_t)
-#undef ROZURI_TEXT_OFFSETS_EXTERN
+// Both are instantiated in CoreUtilitiesTextOffsets.cpp for the five code-unit types.
 }  // namespace detail
 
 // Text forms. The collection forms below never take text.

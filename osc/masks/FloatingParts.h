@@ -33,6 +33,7 @@ struct IntegralAndFractionalParts {
                            const IntegralAndFractionalParts&) = default;
 };
 
+// Both are instantiated in FloatingParts.cpp for float, double and long double.
 template <PartsFloatingPoint F>
 QuotientAndRemainder<F> quotientAndRemainder(F x, std::type_identity_t<F> d);
 
@@ -48,15 +49,5 @@ template <PartsFloatingPoint F>
 F fractionalPart(F x) {
     return integralAndFractionalParts(x).fractional;
 }
-
-// Defined in FloatingParts.cpp.
-extern template QuotientAndRemainder<float> quotientAndRemainder<float>(float, float);
-extern template QuotientAndRemainder<double> quotientAndRemainder<double>(double, double);
-extern template QuotientAndRemainder<long double> quotientAndRemainder<long double>(long double,
-                                                                                    long double);
-extern template IntegralAndFractionalParts<float> integralAndFractionalParts<float>(float);
-extern template IntegralAndFractionalParts<double> integralAndFractionalParts<double>(double);
-extern template IntegralAndFractionalParts<long double> integralAndFractionalParts<long double>(
-    long double);
 
 }  // namespace rozuri::numeric
