@@ -4,7 +4,6 @@
 #include <cmath>
 #include <thread>
 
-#include "osc/core/GraphemeClusters.h"
 
 namespace rozuri {
 
@@ -117,69 +116,6 @@ bool isMadeOf(std::string_view text, const CharacterSet& set) {
         if (!nextScalar(text, i, scalar) || !set.contains(scalar)) return false;
     }
     return true;
-}
-
-std::optional<std::size_t> characterOffsetToByte(std::string_view text, std::ptrdiff_t offset) {
-    GraphemeClusters chars(text);
-    if (offset < 0 || static_cast<std::size_t>(offset) > chars.count()) return std::nullopt;
-    return chars.offset(static_cast<std::size_t>(offset));
-}
-
-std::optional<std::size_t> indexAtOffset(std::string_view text, std::ptrdiff_t offset) {
-    return characterOffsetToByte(text, offset);
-}
-
-std::optional<std::size_t> indexAtOffsetFromEnd(std::string_view text, std::ptrdiff_t offset) {
-    GraphemeClusters chars(text);
-    auto count = static_cast<std::ptrdiff_t>(chars.count());
-    if (offset < -count || offset > 0) return std::nullopt;
-    return chars.offset(static_cast<std::size_t>(count + offset));
-}
-
-std::optional<std::string> characterAtOffset(std::string_view text, std::ptrdiff_t offset) {
-    GraphemeClusters chars(text);
-    if (offset < 0 || static_cast<std::size_t>(offset) >= chars.count()) return std::nullopt;
-    return std::string(chars.at(static_cast<std::size_t>(offset)));
-}
-
-std::optional<std::string> elementAtOffset(std::string_view text, std::ptrdiff_t offset) {
-    return characterAtOffset(text, offset);
-}
-
-namespace {
-// Characters [lower, upper) of the text; `upper` none means to the end.
-std::optional<std::string> characterSlice(std::string_view text, std::ptrdiff_t lower,
-                                          std::optional<std::ptrdiff_t> upper) {
-    GraphemeClusters chars(text);
-    auto count = static_cast<std::ptrdiff_t>(chars.count());
-    std::ptrdiff_t end = upper.value_or(count);
-    if (lower < 0 || end < lower || end > count) return std::nullopt;
-    std::size_t from = chars.offset(static_cast<std::size_t>(lower));
-    return std::string(text.substr(from, chars.offset(static_cast<std::size_t>(end)) - from));
-}
-}  // namespace
-
-std::optional<std::string> sliceAtOffsets(std::string_view text, std::ptrdiff_t lower,
-                                          std::ptrdiff_t upper) {
-    return characterSlice(text, lower, upper);
-}
-
-std::optional<std::string> sliceAtClosedOffsets(std::string_view text, std::ptrdiff_t lower,
-                                                std::ptrdiff_t upper) {
-    if (upper == PTRDIFF_MAX) return std::nullopt;
-    return characterSlice(text, lower, upper + 1);
-}
-
-std::optional<std::string> sliceFromOffset(std::string_view text, std::ptrdiff_t lower) {
-    return characterSlice(text, lower, std::nullopt);
-}
-
-std::optional<std::string> sliceThroughOffset(std::string_view text, std::ptrdiff_t upper) {
-    return sliceAtClosedOffsets(text, 0, upper);
-}
-
-std::optional<std::string> sliceUpToOffset(std::string_view text, std::ptrdiff_t upper) {
-    return characterSlice(text, 0, upper);
 }
 
 }  // namespace rozuri

@@ -134,26 +134,96 @@ bool isMadeOf(std::string_view text, const CharacterSet& set);
 
 // MARK: - Offset access
 
-// Offsets count elements from the start (or, for the "fromEnd" form, from the end); for text
-// (anything that converts to std::string_view) they count user-perceived characters, and an
-// index is the byte offset where that character starts. Offsets outside the collection give
-// nothing.
+// Offsets count elements from the start (or, for the "fromEnd" form, from the end). Offsets
+// outside the collection give nothing.
+//
+// Text counts user-perceived characters (grapheme clusters), never code units: text is anything
+// that converts to a string view of char or char8_t (UTF-8), char16_t (UTF-16), or char32_t or
+// wchar_t (UTF-32). An index is the code-unit offset where a character starts; characters and
+// slices come back in the text's own string type. Ill-formed code units never split a
+// well-formed character.
+namespace detail {
+template <typename C, typename View>
+concept ConvertsToView = std::convertible_to<const C&, View>;
 template <typename C>
-concept OffsetText = std::convertible_to<const C&, std::string_view>;
+using TextViewOf = std::conditional_t<
+    ConvertsToView<C, std::string_view>, std::string_view,
+    std::conditional_t<
+        ConvertsToView<C, std::u8string_view>, std::u8string_view,
+        std::conditional_t<
+            ConvertsToView<C, std::u16string_view>, std::u16string_view,
+            std::conditional_t<
+                ConvertsToView<C, std::u32string_view>, std::u32string_view,
+                std::conditional_t<ConvertsToView<C, std::wstring_view>, std::wstring_view,
+                                   void>>>>>;
+}  // namespace detail
 
-// Text forms, declared first so that the collection forms never take text.
-std::optional<std::size_t> characterOffsetToByte(std::string_view text, std::ptrdiff_t offset);
-std::optional<std::size_t> indexAtOffset(std::string_view text, std::ptrdiff_t offset);
-std::optional<std::size_t> indexAtOffsetFromEnd(std::string_view text, std::ptrdiff_t offset);
-std::optional<std::string> characterAtOffset(std::string_view text, std::ptrdiff_t offset);
-std::optional<std::string> elementAtOffset(std::string_view text, std::ptrdiff_t offset);
-std::optional<std::string> sliceAtOffsets(std::string_view text, std::ptrdiff_t lower,
-                                          std::ptrdiff_t upper);
-std::optional<std::string> sliceAtClosedOffsets(std::string_view text, std::ptrdiff_t lower,
-                                                std::ptrdiff_t upper);
-std::optional<std::string> sliceFromOffset(std::string_view text, std::ptrdiff_t lower);
-std::optional<std::string> sliceThroughOffset(std::string_view text, std::ptrdiff_t upper);
-std::optional<std::string> sliceUpToOffset(std::string_view text, std::ptrdiff_t upper);
+template <typename C>
+concept OffsetText = !std::is_void_v<detail::TextViewOf<C>>;
+
+// The string type a text's characters and slices come back in.
+template <OffsetText C>
+using OffsetTextString = std::basic_string<typename detail::TextViewOf<C>::value_type>;
+
+namespace detail {
+// The code-unit offset of the character at `offset` (counted from the end when `fromEnd`).
+template <typename Unit>
+std::optional<std::size_t> textIndexAtOffset(std::basic_string_view<Unit> text,
+                                             std::ptrdiff_t offset, bool fromEnd);
+// Characters [lower, upper) of the text; no upper means to the end.
+template <typename Unit>
+std::optional<std::basic_string<Unit>> textSlice(std::basic_string_view<Unit> text,
+                                                 std::ptrdiff_t lower,
+                                                 std::optional<std::ptrdiff_t> upper);
+// Both are instantiated in CoreUtilitiesTextOffsets.cpp for the five code-unit types.
+}  // namespace detail
+
+// Text forms. The collection forms below never take text.
+template <OffsetText C>
+std::optional<std::size_t> indexAtOffset(const C& text, std::ptrdiff_t offset) {
+    return detail::textIndexAtOffset(detail::TextViewOf<C>(text), offset, false);
+}
+template <OffsetText C>
+std::optional<std::size_t> characterOffsetToByte(const C& text, std::ptrdiff_t offset) {
+    return indexAtOffset(text, offset);
+}
+template <OffsetText C>
+std::optional<std::size_t> indexAtOffsetFromEnd(const C& text, std::ptrdiff_t offset) {
+    return detail::textIndexAtOffset(detail::TextViewOf<C>(text), offset, true);
+}
+// Characters [lower, upper).
+template <OffsetText C>
+std::optional<OffsetTextString<C>> sliceAtOffsets(const C& text, std::ptrdiff_t lower,
+                                                  std::ptrdiff_t upper) {
+    return detail::textSlice(detail::TextViewOf<C>(text), lower, upper);
+}
+// Characters [lower, upper].
+template <OffsetText C>
+std::optional<OffsetTextString<C>> sliceAtClosedOffsets(const C& text, std::ptrdiff_t lower,
+                                                        std::ptrdiff_t upper) {
+    if (upper == PTRDIFF_MAX) return std::nullopt;
+    return sliceAtOffsets(text, lower, upper + 1);
+}
+template <OffsetText C>
+std::optional<OffsetTextString<C>> characterAtOffset(const C& text, std::ptrdiff_t offset) {
+    return sliceAtClosedOffsets(text, offset, offset);
+}
+template <OffsetText C>
+std::optional<OffsetTextString<C>> elementAtOffset(const C& text, std::ptrdiff_t offset) {
+    return characterAtOffset(text, offset);
+}
+template <OffsetText C>
+std::optional<OffsetTextString<C>> sliceFromOffset(const C& text, std::ptrdiff_t lower) {
+    return detail::textSlice(detail::TextViewOf<C>(text), lower, std::nullopt);
+}
+template <OffsetText C>
+std::optional<OffsetTextString<C>> sliceThroughOffset(const C& text, std::ptrdiff_t upper) {
+    return sliceAtClosedOffsets(text, 0, upper);
+}
+template <OffsetText C>
+std::optional<OffsetTextString<C>> sliceUpToOffset(const C& text, std::ptrdiff_t upper) {
+    return sliceAtOffsets(text, 0, upper);
+}
 
 template <typename C>
 requires(!OffsetText<C>) std::optional<std::size_t> indexAtOffset(const C& c,
@@ -165,6 +235,8 @@ requires(!OffsetText<C>) std::optional<std::size_t> indexAtOffset(const C& c,
 template <typename C>
 requires(!OffsetText<C>) std::optional<std::size_t> indexAtOffsetFromEnd(const C& c,
                                                                          std::ptrdiff_t offset) {
+    // A positive offset lies past the end; refusing it first keeps the sum from overflowing.
+    if (offset > 0) return std::nullopt;
     return indexAtOffset(c, static_cast<std::ptrdiff_t>(std::size(c)) + offset);
 }
 template <typename C>

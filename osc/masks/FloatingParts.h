@@ -4,22 +4,28 @@
 // Each step is one rounded operation of the type (trunc and a subtraction, not modf or fmod):
 // integralAndFractionalParts(-3.0) is (-3.0, +0.0), of infinity (infinity, NaN); the remainder
 // x - q * d is not exact for large quotients. NaN and infinities pass through IEEE arithmetic.
-// Needs strict floating point: no -ffast-math, no contraction of x - q * d into a fused op.
+//
+// The functions are compiled once, in the library, without contraction or fast-math: built
+// inline in the caller, flags such as -march=x86-64-v3 let the compiler fuse x - q * d into one
+// FMA and change the remainder. Hence only float, double and long double.
 
-#include <cmath>
 #include <concepts>
 #include <type_traits>
 
 namespace rozuri::numeric {
 
-template <std::floating_point F>
+template <class F>
+concept PartsFloatingPoint =
+    std::same_as<F, float> || std::same_as<F, double> || std::same_as<F, long double>;
+
+template <PartsFloatingPoint F>
 struct QuotientAndRemainder {
     F quotient;
     F remainder;
     friend bool operator==(const QuotientAndRemainder&, const QuotientAndRemainder&) = default;
 };
 
-template <std::floating_point F>
+template <PartsFloatingPoint F>
 struct IntegralAndFractionalParts {
     F integral;
     F fractional;
@@ -27,25 +33,19 @@ struct IntegralAndFractionalParts {
                            const IntegralAndFractionalParts&) = default;
 };
 
-template <std::floating_point F>
-QuotientAndRemainder<F> quotientAndRemainder(F x, std::type_identity_t<F> d) {
-    const F q = std::trunc(x / d);
-    const F product = q * d;
-    return {q, x - product};
-}
+// Both are instantiated in FloatingParts.cpp for float, double and long double.
+template <PartsFloatingPoint F>
+QuotientAndRemainder<F> quotientAndRemainder(F x, std::type_identity_t<F> d);
 
-template <std::floating_point F>
-IntegralAndFractionalParts<F> integralAndFractionalParts(F x) {
-    const F i = std::trunc(x);
-    return {i, x - i};
-}
+template <PartsFloatingPoint F>
+IntegralAndFractionalParts<F> integralAndFractionalParts(F x);
 
-template <std::floating_point F>
+template <PartsFloatingPoint F>
 F integralPart(F x) {
     return integralAndFractionalParts(x).integral;
 }
 
-template <std::floating_point F>
+template <PartsFloatingPoint F>
 F fractionalPart(F x) {
     return integralAndFractionalParts(x).fractional;
 }

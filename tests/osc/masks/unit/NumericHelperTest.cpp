@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "fma/FusedCaller.h"
 #include "osc/masks/FloatingParts.h"
 #include "osc/masks/IntegerConversions.h"
 #include "osc/masks/IntegerRounding.h"
@@ -120,6 +121,35 @@ TEST(NumericHelperTest, FloatingParts) {
     checkFloatingParts<float>();
     checkFloatingParts<double>();
     checkFloatingParts<long double>();
+}
+
+// A caller compiled with -march=x86-64-v3 -ffp-contract=fast gets the same results as any
+// other: q * d is rounded before the subtraction. The control, written in that caller, shows the
+// flags would have fused it (a remainder of -0.0555... for 1e15 / 0.1).
+TEST(NumericHelperTest, FloatingPartsIgnoreCallerFlags) {
+    if (!fused::available()) GTEST_SKIP() << "no FMA-compiled caller on this architecture";
+#if defined(__x86_64__)
+    __builtin_cpu_init();
+    if (!__builtin_cpu_supports("fma") || !__builtin_cpu_supports("avx2"))
+        GTEST_SKIP() << "the CPU lacks FMA or AVX2";
+#endif
+    EXPECT_NE(fused::inlineRemainder(1e15, 0.1), 0.0) << "the control was not fused";
+    EXPECT_NE(fused::inlineRemainder(1e7f, 0.1f), 0.0f) << "the control was not fused";
+    const struct {
+        double x, d;
+    } rows[] = {{1e15, 0.1}, {1e7, 0.1}, {-1e15, 0.1}, {7.5, 2}, {1e30, 3e-5}, {123456.789, 0.01}};
+    for (const auto& r : rows) {
+        EXPECT_EQ(fused::libraryQuotientAndRemainder(r.x, r.d), quotientAndRemainder(r.x, r.d))
+            << r.x << "/" << r.d;
+        const auto xf = static_cast<float>(r.x), df = static_cast<float>(r.d);
+        EXPECT_EQ(fused::libraryQuotientAndRemainder(xf, df), quotientAndRemainder(xf, df))
+            << r.x << "/" << r.d;
+        const long double xl = r.x, dl = r.d;
+        EXPECT_EQ(fused::libraryQuotientAndRemainder(xl, dl), quotientAndRemainder(xl, dl))
+            << r.x << "/" << r.d;
+    }
+    EXPECT_EQ(fused::libraryQuotientAndRemainder(1e15, 0.1), (QuotientAndRemainder<double>{1e16, 0}));
+    EXPECT_EQ(fused::libraryQuotientAndRemainder(1e7f, 0.1f), (QuotientAndRemainder<float>{1e8f, 0}));
 }
 
 TEST(NumericHelperTest, IntegerText) {
