@@ -222,8 +222,13 @@ class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket>
     // Chooses the destination among `addresses` (IPv4 and IPv6 socket addresses; others are
     // skipped): usable families only, then the preferred family, else the first in the list.
     // Answers AF_INET or AF_INET6 with `address` set, or 0 with `error` set.
+    // An IPv4-mapped IPv6 address counts as, and is answered as, its IPv4 address.
     static int chooseDestination(const std::vector<Data>& addresses, const DestinationRules& rules,
                                  Data* address, foundation::Error* error);
+    // The family chosen among candidates of the families present (`firstFamily`: the family of
+    // the first candidate), by the same rules.
+    static int chooseFamily(bool has4, bool has6, int firstFamily, const DestinationRules& rules,
+                            foundation::Error* error);
 
     // Interface description to addresses with `port` (none when not found).
     static void convertInterfaceDescription(const std::optional<std::string>& interface,

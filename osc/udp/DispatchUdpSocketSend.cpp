@@ -149,7 +149,7 @@ bool DispatchUdpSocket::isPeerAddress(const Data& address) const {
     std::string host;
     std::uint16_t port = 0;
     int family = 0;
-    if (!getHost(&host, &port, &family, address)) return false;
+    if (!getHost(&host, &port, &family, net::unmappedAddress(address))) return false;
     return family == cachedConnectedFamily_ && port == cachedConnectedPort_ &&
            cachedConnectedHost_ && host == *cachedConnectedHost_;
 }

@@ -23,6 +23,9 @@ void checkOSCUDPDestination(const std::string& host, std::uint16_t port, std::si
     if (size > kLargestUDPPayload) {
         refuse("Packet is larger than a UDP datagram can carry (65527 bytes).");
     }
+    if (size > kLargestUDPPayloadIPv4 && net::numericHostFamily(host) == AF_INET) {
+        refuse("Packet is larger than a UDP datagram over IPv4 can carry (65507 bytes).");
+    }
     if (!net::numericHostAddresses(host, port) && !net::isPlausibleHostName(host)) {
         throw OSCSocketError(DispatchUdpSocket::gaiError(EAI_NONAME));
     }

@@ -20,6 +20,7 @@ using mstest::address6;
 TEST(DispatchUdpDestination, ChoosesAUsableFamily) {
     const Data v4 = address4("10.0.0.1", 9);
     const Data v6 = address6("fe80::1", 9);
+    const Data mapped = address6("::ffff:10.0.0.1", 9);
     Data longer4 = v4;
     longer4.resize(40, 7);
     const std::string disabled4 =
@@ -66,6 +67,9 @@ TEST(DispatchUdpDestination, ChoosesAUsableFamily) {
          "A valid IPv4 or IPv6 address was not given"},
         {"invalid ones skipped", {Data(3, 1), v4}, {}, AF_INET, ""},
         {"trailing bytes cut", {longer4}, {}, AF_INET, ""},
+        {"mapped is IPv4", {mapped, v6}, {}, AF_INET, ""},
+        {"mapped on an IPv4-only socket", {mapped}, {.ipv6Unusable = true}, AF_INET, ""},
+        {"mapped with IPv4 disabled", {mapped}, {.ipv4Disabled = true}, 0, disabled4},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
