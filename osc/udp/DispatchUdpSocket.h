@@ -21,6 +21,10 @@
 
 namespace rozuri {
 
+namespace udp_detail {
+struct SendDestination;
+}
+
 // An asynchronous UDP socket: one IPv4 and/or one IPv6 datagram socket driven by read sources
 // on a serial socket queue, which owns all of its state. Results reach the delegate as
 // callbacks posted to the delegate queue.
@@ -271,7 +275,25 @@ class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket>
     void suspendReceive6Source();
     void resumeReceive4Source();
     void resumeReceive6Source();
-    void queueSend(std::shared_ptr<DispatchUdpSendPacket> packet);
+    // `counted`: the caller already counted the datagram as waiting ahead of direct sends.
+    void queueSend(std::shared_ptr<DispatchUdpSendPacket> packet, bool counted = false);
+    // Sending from the caller's thread (DispatchUdpSocketSendNow.cpp): when nothing waits ahead
+    // on the socket queue, the datagram goes out at once and is answered from here. False when
+    // it must be queued; it is then counted as waiting ahead.
+    struct SendGate;
+    bool trySendNow(const Data& data, const std::string& host, std::uint16_t port,
+                    std::int64_t tag);
+    bool trySendNow(const Data& data, const Data& address, std::int64_t tag);
+    bool sendNow(const Data& data, const udp_detail::SendDestination& destination,
+                 std::int64_t tag);
+    // Socket-queue side of the gate: what direct sends may use, republished after every change
+    // of state, with `answered` fewer waiting ahead; shut before a descriptor closes.
+    void refreshSendGate(std::size_t answered = 0) const;
+    void shutSendGate() const;
+    void countAhead() const;
+    void postSendAnswer(const std::shared_ptr<DispatchUdpSocketDelegate>& delegate,
+                        const std::shared_ptr<dispatch::Queue>& delegateQueue, std::int64_t tag,
+                        std::optional<foundation::Error> error);
     void maybeDequeueSend();
     void doPreSend();
     void doSend();
@@ -374,11 +396,22 @@ class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket>
     mutable int cachedConnectedFamily_ = 0;
 
     std::shared_ptr<void> userData_;
+
+    // Shared by the socket queue and callers' threads, under its own mutex.
+    std::unique_ptr<SendGate> sendGate_;
 };
 
 template <class F>
 auto DispatchUdpSocket::resultOnSocketQueue(F&& f) const -> decltype(f()) {
-    return socketQueue_.result(std::forward<F>(f));
+    // Whatever the operation changed is published to direct sends before it returns.
+    struct Refresh {
+        const DispatchUdpSocket& socket;
+        ~Refresh() { socket.refreshSendGate(); }
+    };
+    return socketQueue_.result([&]() -> decltype(f()) {
+        Refresh refresh{*this};
+        return f();
+    });
 }
 
 }  // namespace rozuri

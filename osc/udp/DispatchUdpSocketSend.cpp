@@ -12,18 +12,6 @@ namespace rozuri {
 
 using namespace udp_detail;
 
-namespace {
-
-constexpr const char* kSendReason = "Error in send() function.";
-
-// The errors after which the descriptor is of no use any more; every other send error
-// concerns one datagram only.
-bool closesSocket(int err) {
-    return err == EBADF || err == ENOTSOCK;
-}
-
-}  // namespace
-
 // ---- Handing over ----
 
 void DispatchUdpSocket::sendData(Data data, std::int64_t tag) {
@@ -38,6 +26,8 @@ void DispatchUdpSocket::sendData(Data data, double timeout, std::int64_t tag) {
 void DispatchUdpSocket::sendData(Data data, const std::string& host, std::uint16_t port,
                                  double timeout, std::int64_t tag) {
     if (data.empty()) return;
+    const bool counted = !host.empty();
+    if (counted && trySendNow(data, host, port, tag)) return;
     auto packet = std::make_shared<DispatchUdpSendPacket>(std::move(data), timeout, tag);
     packet->hasHost = true;
     if (host.empty()) {
@@ -65,20 +55,22 @@ void DispatchUdpSocket::sendData(Data data, const std::string& host, std::uint16
             });
         });
     }
-    queueSend(std::move(packet));
+    queueSend(std::move(packet), counted);
 }
 
 void DispatchUdpSocket::sendData(Data data, const Data& address, double timeout, std::int64_t tag) {
     if (data.empty()) return;
+    if (trySendNow(data, address, tag)) return;
     auto packet = std::make_shared<DispatchUdpSendPacket>(std::move(data), timeout, tag);
     packet->address = address;
     packet->addressFamily = familyFromAddress(address);
-    queueSend(std::move(packet));
+    queueSend(std::move(packet), true);
 }
 
-void DispatchUdpSocket::queueSend(std::shared_ptr<DispatchUdpSendPacket> packet) {
-    // Always queued, even from the socket queue. The socket stays alive until its packet is in
-    // the queue, so a release right after the hand-over cannot lose it unreported.
+void DispatchUdpSocket::queueSend(std::shared_ptr<DispatchUdpSendPacket> packet, bool counted) {
+    if (!counted) countAhead();
+    // Queued behind what waits, even from the socket queue. The socket stays alive until its
+    // packet is in the queue, so a release right after the hand-over cannot lose it unreported.
     socketQueue_.queue()->async([self = shared_from_this(), packet = std::move(packet)]() mutable {
         self->sendQueue_.push_back(std::move(packet));
         self->maybeDequeueSend();
@@ -348,7 +340,11 @@ void DispatchUdpSocket::endCurrentSend() {
         sendTimer_->cancel();
         sendTimer_.reset();
     }
-    currentSend_.reset();
+    // Its answer is posted by now: direct sends may follow it.
+    if (currentSend_) {
+        currentSend_.reset();
+        refreshSendGate(1);
+    }
 }
 
 // ---- Write sources ----
@@ -384,25 +380,28 @@ void DispatchUdpSocket::resumeSend6Source() {
 // ---- Posting callbacks ----
 
 void DispatchUdpSocket::notifyDidSendDataWithTag(std::int64_t tag) {
-    auto delegate = delegate_.lock();
-    if (!delegate || !delegateQueue_ ||
-        !delegate->respondsTo(DispatchUdpSocketDelegate::didSendDataWithTag)) {
-        return;
-    }
-    delegateQueue_->async([delegate = std::move(delegate), self = weak_from_this().lock(), tag] {
-        delegate->udpSocketDidSendDataWithTag(self, tag);
-    });
+    postSendAnswer(delegate_.lock(), delegateQueue_, tag, std::nullopt);
 }
 
 void DispatchUdpSocket::notifyDidNotSendDataWithTag(std::int64_t tag, foundation::Error error) {
-    auto delegate = delegate_.lock();
-    if (!delegate || !delegateQueue_ ||
-        !delegate->respondsTo(DispatchUdpSocketDelegate::didNotSendDataWithTag)) {
+    postSendAnswer(delegate_.lock(), delegateQueue_, tag, std::move(error));
+}
+
+void DispatchUdpSocket::postSendAnswer(const std::shared_ptr<DispatchUdpSocketDelegate>& delegate,
+                                       const std::shared_ptr<dispatch::Queue>& delegateQueue,
+                                       std::int64_t tag, std::optional<foundation::Error> error) {
+    if (!delegate || !delegateQueue) return;
+    if (!error) {
+        if (!delegate->respondsTo(DispatchUdpSocketDelegate::didSendDataWithTag)) return;
+        delegateQueue->async([delegate, self = weak_from_this().lock(), tag] {
+            delegate->udpSocketDidSendDataWithTag(self, tag);
+        });
         return;
     }
-    delegateQueue_->async(
-        [delegate = std::move(delegate), self = weak_from_this().lock(), tag,
-         error = std::move(error)] { delegate->udpSocketDidNotSendDataWithTag(self, tag, error); });
+    if (!delegate->respondsTo(DispatchUdpSocketDelegate::didNotSendDataWithTag)) return;
+    delegateQueue->async([delegate, self = weak_from_this().lock(), tag, error = std::move(*error)] {
+        delegate->udpSocketDidNotSendDataWithTag(self, tag, error);
+    });
 }
 
 }  // namespace rozuri
