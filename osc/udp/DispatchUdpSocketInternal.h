@@ -115,8 +115,11 @@ struct DispatchUdpSocket::SendGate {
     // Datagrams and connects handed to the socket queue and not answered yet, plus queued
     // changes of configuration: a direct send would overtake them.
     std::size_t ahead = 0;
-    // Bound, not connected or connecting, not closing, no send filter.
+    // Sockets created, not connected or connecting, not closing, no send filter.
     bool open = false;
+    bool created = false;
+    // Known to the socket queue as bound.
+    bool bound = false;
     int fd4 = -1;
     int fd6 = -1;
     DestinationRules rules;

@@ -116,7 +116,19 @@ bool DispatchUdpSocket::trySendNow(const Data& data, const Data& address, std::i
 bool DispatchUdpSocket::sendNow(const Data& data, const SendDestination& destination,
                                 std::int64_t tag) {
     SendGate& gate = *sendGate_;
-    std::lock_guard lock(gate.mutex);
+    std::unique_lock lock(gate.mutex);
+    if (!gate.created && gate.ahead == 0) {
+        // The first send of an opening creates the sockets, once, on the socket queue; after
+        // that the sends do not queue behind one another.
+        lock.unlock();
+        resultOnSocketQueue([this] {
+            if ((flags_ & kSocketsCreated) || currentSend_ || !sendQueue_.empty()) return;
+            foundation::Error error;
+            // A failure is met and reported again by the queued send.
+            createSockets(&error);
+        });
+        lock.lock();
+    }
     // Anything the choice or the send itself refuses is left to the socket queue, which reports
     // it as it always does.
     auto queueIt = [&] {
@@ -141,6 +153,15 @@ bool DispatchUdpSocket::sendNow(const Data& data, const SendDestination& destina
     if (result < 0 && (err == EAGAIN || err == EWOULDBLOCK)) {
         // The socket queue waits for room, with the time-out.
         return queueIt();
+    }
+    if (!gate.bound) {
+        // A first send binds the socket to an ephemeral port, as one from the socket queue.
+        gate.bound = true;
+        socketQueue_.queue()->async([self = shared_from_this(), generation = gate.generation] {
+            if (self->openGeneration_ == generation && (self->flags_ & kSocketsCreated)) {
+                self->flags_ |= kSocketBound;
+            }
+        });
     }
     std::optional<foundation::Error> error;
     if (result < 0) error = errnoError(err, kSendReason);
@@ -167,7 +188,9 @@ void DispatchUdpSocket::refreshSendGate(std::size_t answered) const {
     SendGate& gate = *sendGate_;
     std::lock_guard lock(gate.mutex);
     gate.ahead -= std::min(answered, gate.ahead);
-    gate.open = (flags_ & kSocketsCreated) && (flags_ & kSocketBound) &&
+    gate.created = (flags_ & kSocketsCreated) != 0;
+    gate.bound = (flags_ & kSocketBound) != 0;
+    gate.open = gate.created &&
                 !(flags_ & (kConnectPending | kSocketConnected | kCloseAfterSends)) &&
                 !sendFilterBlock_;
     gate.fd4 = socket4FD_;
@@ -182,7 +205,7 @@ void DispatchUdpSocket::shutSendGate() const {
     SendGate& gate = *sendGate_;
     // Waits for a direct send in progress: the descriptor it uses is closed only after this.
     std::lock_guard lock(gate.mutex);
-    gate.open = false;
+    gate.open = gate.created = false;
     gate.fd4 = gate.fd6 = -1;
 }
 
