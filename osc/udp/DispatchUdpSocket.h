@@ -21,10 +21,6 @@
 
 namespace rozuri {
 
-namespace udp_detail {
-struct SendDestination;
-}
-
 // An asynchronous UDP socket: one IPv4 and/or one IPv6 datagram socket driven by read sources
 // on a serial socket queue, which owns all of its state. Results reach the delegate as
 // callbacks posted to the delegate queue.
@@ -281,11 +277,7 @@ class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket>
     // on the socket queue, the datagram goes out at once and is answered from here. False when
     // it must be queued; it is then counted as waiting ahead.
     struct SendGate;
-    bool trySendNow(const Data& data, const std::string& host, std::uint16_t port,
-                    std::int64_t tag);
-    bool trySendNow(const Data& data, const Data& address, std::int64_t tag);
-    bool sendNow(const Data& data, const udp_detail::SendDestination& destination,
-                 std::int64_t tag);
+    bool sendNow(const Data& data, const SendDestination& destination, std::int64_t tag);
     // Socket-queue side of the gate: what direct sends may use, republished after every change
     // of state, with `answered` fewer waiting ahead; shut before a descriptor closes.
     void refreshSendGate(std::size_t answered = 0) const;

@@ -43,7 +43,8 @@ int DispatchUdpSocket::chooseDestination(const std::vector<Data>& addresses,
         if (family == AF_INET6 && !first6) first6 = &a;
         if (!firstFamily) firstFamily = family;
     }
-    const int family = chooseFamily(first4 != nullptr, first6 != nullptr, firstFamily, rules, error);
+    const int family =
+        chooseFamily(first4 != nullptr, first6 != nullptr, firstFamily, rules, error);
     if (!family) return 0;
     const Data& chosen = family == AF_INET ? *first4 : *first6;
     const std::size_t length = family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);

@@ -91,15 +91,6 @@ inline bool closesSocket(int err) {
     return err == EBADF || err == ENOTSOCK;
 }
 
-// A destination known without a lookup, held on the stack.
-struct SendDestination {
-    sockaddr_in address4{};
-    sockaddr_in6 address6{};
-    bool has4 = false;
-    bool has6 = false;
-    int firstFamily = 0;
-};
-
 using net::bytesOf;
 using net::makeAddress4;
 using net::makeAddress6;

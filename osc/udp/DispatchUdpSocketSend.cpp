@@ -20,23 +20,34 @@ void DispatchUdpSocket::sendData(Data data, std::int64_t tag) {
 
 void DispatchUdpSocket::sendData(Data data, double timeout, std::int64_t tag) {
     if (data.empty()) return;
-    queueSend(std::make_shared<DispatchUdpSendPacket>(std::move(data), timeout, tag));
+    queueSend(DispatchUdpSendPacket::create(data, timeout, tag));
 }
 
 void DispatchUdpSocket::sendData(Data data, const std::string& host, std::uint16_t port,
                                  double timeout, std::int64_t tag) {
     if (data.empty()) return;
-    const bool counted = !host.empty();
-    if (counted && trySendNow(data, host, port, tag)) return;
-    auto packet = std::make_shared<DispatchUdpSendPacket>(std::move(data), timeout, tag);
+    SendDestination known;
+    const bool numeric = known.setNumericHost(host, port);
+    if (numeric) {
+        if (sendNow(data, known, tag)) return;
+    } else {
+        countAhead();
+    }
+    auto packet = DispatchUdpSendPacket::create(data, timeout, tag);
     packet->hasHost = true;
+    if (numeric) {
+        packet->known = known;
+        queueSend(std::move(packet), true);
+        return;
+    }
+    packet->lookup = std::make_unique<DispatchUdpSendPacket::Lookup>();
     if (host.empty()) {
-        packet->resolveError = badParamError(kNilHost);
-    } else if (auto numeric = net::numericHostAddresses(host, port)) {
-        // No resolver and no extra hop for what needs no lookup.
-        packet->resolvedAddresses = std::move(*numeric);
+        packet->lookup->error = badParamError(kNilHost);
+    } else if (auto scoped = net::numericHostAddresses(host, port)) {
+        // A scoped IPv6 address: no resolver and no extra hop either.
+        packet->lookup->addresses = std::move(*scoped);
     } else if (!net::isPlausibleHostName(host)) {
-        packet->resolveError = gaiError(EAI_NONAME);
+        packet->lookup->error = gaiError(EAI_NONAME);
     } else {
         packet->resolveInProgress = true;
         dispatch::Queue::global()->async([weak = weak_from_this(), packet, host, port] {
@@ -49,21 +60,27 @@ void DispatchUdpSocket::sendData(Data data, const std::string& host, std::uint16
                 auto self = weak.lock();
                 if (!self) return;
                 packet->resolveInProgress = false;
-                packet->resolvedAddresses = std::move(addresses);
-                if (packet->resolvedAddresses.empty()) packet->resolveError = std::move(error);
+                packet->lookup->addresses = std::move(addresses);
+                if (packet->lookup->addresses.empty()) packet->lookup->error = std::move(error);
                 if (self->currentSend_ == packet) self->doPreSend();
             });
         });
     }
-    queueSend(std::move(packet), counted);
+    queueSend(std::move(packet), true);
 }
 
 void DispatchUdpSocket::sendData(Data data, const Data& address, double timeout, std::int64_t tag) {
     if (data.empty()) return;
-    if (trySendNow(data, address, tag)) return;
-    auto packet = std::make_shared<DispatchUdpSendPacket>(std::move(data), timeout, tag);
-    packet->address = address;
-    packet->addressFamily = familyFromAddress(address);
+    SendDestination known;
+    known.setAddress(address);
+    if (known.has4 || known.has6) {
+        if (sendNow(data, known, tag)) return;
+    } else {
+        // Refused by the socket queue, in its turn.
+        countAhead();
+    }
+    auto packet = DispatchUdpSendPacket::create(data, timeout, tag);
+    packet->known = known;
     queueSend(std::move(packet), true);
 }
 
@@ -135,6 +152,15 @@ DispatchUdpSocket::DestinationRules DispatchUdpSocket::destinationRules() const 
     return rules;
 }
 
+namespace {
+
+Data candidateBytes(const SendDestination& known) {
+    return known.has4 ? bytesOf(&known.address4, sizeof known.address4)
+                      : bytesOf(&known.address6, sizeof known.address6);
+}
+
+}  // namespace
+
 bool DispatchUdpSocket::isPeerAddress(const Data& address) const {
     maybeUpdateCachedConnectedAddressInfo();
     if (!cachedConnectedAddress_) return false;
@@ -149,19 +175,19 @@ bool DispatchUdpSocket::isPeerAddress(const Data& address) const {
 void DispatchUdpSocket::doPreSend() {
     auto packet = std::static_pointer_cast<DispatchUdpSendPacket>(currentSend_);
     // A lookup that failed before the packet's turn is its answer, connected or not.
-    if (packet->resolveError) {
-        failCurrentSend(*packet->resolveError);
+    if (packet->lookup && packet->lookup->error) {
+        failCurrentSend(*packet->lookup->error);
         return;
     }
     if (flags_ & kSocketConnected) {
         // An explicit destination must be the peer's: the datagram would otherwise go where
         // the caller did not ask.
-        if (packet->hasHost || (packet->address && !isPeerAddress(*packet->address))) {
+        if (packet->hasHost || (packet->known && !isPeerAddress(candidateBytes(*packet->known)))) {
             failCurrentSend(
                 badConfigError("Cannot specify destination of packet for connected socket"));
             return;
         }
-        packet->address = cachedConnectedAddress_;
+        if (cachedConnectedAddress_) packet->setAddress(*cachedConnectedAddress_);
         packet->addressFamily = cachedConnectedFamily_;
     } else {
         if (packet->resolveInProgress) {
@@ -171,27 +197,31 @@ void DispatchUdpSocket::doPreSend() {
             armDrainTimer();
             return;
         }
-        std::vector<Data> candidates;
-        if (packet->address) {
-            candidates.push_back(*packet->address);
+        // A given address passes the same checks: its family must have a usable socket.
+        foundation::Error error;
+        if (packet->known) {
+            const auto& known = *packet->known;
+            const int family =
+                chooseFamily(known.has4, known.has6, known.firstFamily, destinationRules(), &error);
+            if (!family) {
+                failCurrentSend(error);
+                return;
+            }
+            packet->setAddress(known, family);
+        } else if (packet->lookup && !packet->lookup->addresses.empty()) {
+            Data chosen;
+            if (!chooseDestination(packet->lookup->addresses, destinationRules(), &chosen,
+                                   &error)) {
+                failCurrentSend(error);
+                return;
+            }
+            packet->setAddress(chosen);
+            packet->lookup.reset();
         } else {
-            candidates = std::move(packet->resolvedAddresses);
-        }
-        if (candidates.empty()) {
             failCurrentSend(badConfigError(
                 "You must specify destination of packet for a non-connected socket"));
             return;
         }
-        // A given address passes the same checks: its family must have a usable socket.
-        Data chosen;
-        foundation::Error error;
-        const int family = chooseDestination(candidates, destinationRules(), &chosen, &error);
-        if (!family) {
-            failCurrentSend(error);
-            return;
-        }
-        packet->address = std::move(chosen);
-        packet->addressFamily = family;
     }
 
     if (sendFilterBlock_ && sendFilterQueue_) {
@@ -199,7 +229,7 @@ void DispatchUdpSocket::doPreSend() {
         if (sendFilterAsync_) {
             packet->filterInProgress = true;
             sendFilterQueue_->async([weak = weak_from_this(), packet, filter = std::move(filter)] {
-                const bool send = filter(packet->buffer, *packet->address, packet->tag);
+                const bool send = filter(packet->bytes(), packet->addressBytes(), packet->tag);
                 auto self = weak.lock();
                 if (!self) return;
                 self->socketQueue_.queue()->async([weak, packet, send] {
@@ -213,10 +243,10 @@ void DispatchUdpSocket::doPreSend() {
         }
         bool send = true;
         if (sendFilterQueue_->isCurrent()) {
-            send = filter(packet->buffer, *packet->address, packet->tag);
+            send = filter(packet->bytes(), packet->addressBytes(), packet->tag);
         } else {
             sendFilterQueue_->sync(
-                [&] { send = filter(packet->buffer, *packet->address, packet->tag); });
+                [&] { send = filter(packet->bytes(), packet->addressBytes(), packet->tag); });
         }
         sendFilterAnswered(packet, send);
         return;
@@ -255,11 +285,10 @@ void DispatchUdpSocket::doSend() {
     int err = EBADF;
     if (fd != -1) {
         if (flags_ & kSocketConnected) {
-            result = ::send(fd, packet->buffer.data(), packet->buffer.size(), MSG_NOSIGNAL);
+            result = ::send(fd, packet->data(), packet->size(), MSG_NOSIGNAL);
         } else {
-            result = ::sendto(fd, packet->buffer.data(), packet->buffer.size(), MSG_NOSIGNAL,
-                              reinterpret_cast<const sockaddr*>(packet->address->data()),
-                              static_cast<socklen_t>(packet->address->size()));
+            result = ::sendto(fd, packet->data(), packet->size(), MSG_NOSIGNAL, packet->address(),
+                              packet->addressLength());
         }
         err = errno;
     }
@@ -399,9 +428,10 @@ void DispatchUdpSocket::postSendAnswer(const std::shared_ptr<DispatchUdpSocketDe
         return;
     }
     if (!delegate->respondsTo(DispatchUdpSocketDelegate::didNotSendDataWithTag)) return;
-    delegateQueue->async([delegate, self = weak_from_this().lock(), tag, error = std::move(*error)] {
-        delegate->udpSocketDidNotSendDataWithTag(self, tag, error);
-    });
+    delegateQueue->async(
+        [delegate, self = weak_from_this().lock(), tag, error = std::move(*error)] {
+            delegate->udpSocketDidNotSendDataWithTag(self, tag, error);
+        });
 }
 
 }  // namespace rozuri

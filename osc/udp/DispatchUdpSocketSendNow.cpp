@@ -1,4 +1,3 @@
-#include <arpa/inet.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -19,99 +18,6 @@ using namespace udp_detail;
 // mutex, and posts the answer to the delegate queue as the socket queue would have. The socket
 // queue publishes what such a send needs to the gate after every change and counts what it has
 // been handed, so a direct send never overtakes it; it shuts the gate before a descriptor closes.
-
-namespace {
-
-void setIPv4(SendDestination* d, const in_addr& host, std::uint16_t port) {
-    d->address4.sin_family = AF_INET;
-    d->address4.sin_port = htons(port);
-    d->address4.sin_addr = host;
-    d->has4 = true;
-    if (!d->firstFamily) d->firstFamily = AF_INET;
-}
-
-void setIPv6(SendDestination* d, const in6_addr& host, std::uint16_t port) {
-    if (IN6_IS_ADDR_V4MAPPED(&host)) {
-        in_addr a4{};
-        std::memcpy(&a4, &host.s6_addr[12], sizeof a4);
-        setIPv4(d, a4, port);
-        return;
-    }
-    d->address6.sin6_family = AF_INET6;
-    d->address6.sin6_port = htons(port);
-    d->address6.sin6_addr = host;
-    d->has6 = true;
-    if (!d->firstFamily) d->firstFamily = AF_INET6;
-}
-
-// The destination of a host that needs no lookup, without allocating; false for the rest
-// (names, scoped IPv6 addresses), which take the socket queue's way.
-bool numericDestination(const std::string& host, std::uint16_t port,
-                        SendDestination* d) {
-    if (host == "localhost" || host == "loopback") {
-        in_addr lo4{};
-        lo4.s_addr = htonl(INADDR_LOOPBACK);
-        setIPv4(d, lo4, port);
-        setIPv6(d, in6addr_loopback, port);
-        return true;
-    }
-    if (host.empty() || host.size() >= INET6_ADDRSTRLEN || host.find('\0') != std::string::npos) {
-        return false;
-    }
-    in_addr a4{};
-    if (::inet_pton(AF_INET, host.c_str(), &a4) == 1) {
-        setIPv4(d, a4, port);
-        return true;
-    }
-    in6_addr a6{};
-    if (::inet_pton(AF_INET6, host.c_str(), &a6) == 1) {
-        setIPv6(d, a6, port);
-        return true;
-    }
-    return false;
-}
-
-bool addressDestination(const Data& address, SendDestination* d) {
-    switch (net::addressFamily(address)) {
-        case AF_INET: {
-            sockaddr_in a{};
-            std::memcpy(&a, address.data(), sizeof a);
-            setIPv4(d, a.sin_addr, ntohs(a.sin_port));
-            return true;
-        }
-        case AF_INET6: {
-            std::memcpy(&d->address6, address.data(), sizeof d->address6);
-            if (IN6_IS_ADDR_V4MAPPED(&d->address6.sin6_addr)) {
-                const sockaddr_in6 a = d->address6;
-                d->address6 = {};
-                setIPv6(d, a.sin6_addr, ntohs(a.sin6_port));
-                return true;
-            }
-            d->has6 = true;
-            d->firstFamily = AF_INET6;
-            return true;
-        }
-        default:
-            return false;
-    }
-}
-
-}  // namespace
-
-bool DispatchUdpSocket::trySendNow(const Data& data, const std::string& host, std::uint16_t port,
-                                   std::int64_t tag) {
-    SendDestination destination;
-    if (numericDestination(host, port, &destination)) return sendNow(data, destination, tag);
-    countAhead();
-    return false;
-}
-
-bool DispatchUdpSocket::trySendNow(const Data& data, const Data& address, std::int64_t tag) {
-    SendDestination destination;
-    if (addressDestination(address, &destination)) return sendNow(data, destination, tag);
-    countAhead();
-    return false;
-}
 
 bool DispatchUdpSocket::sendNow(const Data& data, const SendDestination& destination,
                                 std::int64_t tag) {
@@ -142,8 +48,8 @@ bool DispatchUdpSocket::sendNow(const Data& data, const SendDestination& destina
     if (fd == -1) return queueIt();
     const auto* to = family == AF_INET ? reinterpret_cast<const sockaddr*>(&destination.address4)
                                        : reinterpret_cast<const sockaddr*>(&destination.address6);
-    const socklen_t length = family == AF_INET ? sizeof destination.address4
-                                               : sizeof destination.address6;
+    const socklen_t length =
+        family == AF_INET ? sizeof destination.address4 : sizeof destination.address6;
     ssize_t result = -1;
     int err = 0;
     do {
