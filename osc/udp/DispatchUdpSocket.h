@@ -137,9 +137,12 @@ class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket>
     void setReceiveFilter(ReceiveFilter filter, std::shared_ptr<dispatch::Queue> filterQueue,
                           bool isAsynchronous = true);
 
-    // Sending; all return at once (the work is queued on the socket queue). `timeout` in
-    // seconds covers only the wait for a socket that would block; negative, NaN or +inf mean
-    // none. Without a destination the datagram goes to the connected peer.
+    // Sending; all return at once. A datagram to an address or a numeric host goes out from
+    // the caller's thread when nothing handed over before it waits on the socket queue (and
+    // the socket is open, unconnected, without a send filter); otherwise it is queued there,
+    // behind what waits. `timeout` in seconds covers only the wait for a socket that would
+    // block; negative, NaN or +inf mean none. Without a destination the datagram goes to the
+    // connected peer. A first send on a closed socket creates its sockets before returning.
     void sendData(Data data, std::int64_t tag);
     void sendData(Data data, double timeout, std::int64_t tag);
     // "localhost", "loopback" and numeric hosts need no lookup; names are looked up on a global
