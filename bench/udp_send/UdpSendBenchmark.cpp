@@ -6,15 +6,23 @@
 // - Round trip: one message in flight, sent and seen by the receiver's handler:
 //   OSCUDPClient -> OSCUDPServer beside lo_send -> lo_server, and raw sendto -> OSCUDPServer
 //   (the receiving side alone). Reported: p50 and p99 in µs.
+// - Peer round trip: an OSCUDPSocket sends to a liblo echo server and its handler sees the echo,
+//   beside a liblo sender whose own lo_server sees the echo of the same server.
+// - Memory: 1M unpaced 32-byte sends into the sink, each in a fresh process (peak RSS never goes
+//   down within one): OSCUDPClient beside lo_send and raw sendto. Reported: getrusage max RSS.
 
 #include <benchmark/benchmark.h>
 #include <lo/lo.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
@@ -24,6 +32,7 @@
 #include "osc/core/OSCMessage.h"
 #include "osc/udp/OSCUDPClient.h"
 #include "osc/udp/OSCUDPServer.h"
+#include "osc/udp/OSCUDPSocket.h"
 #include "tests/support/LoopbackNet.h"
 
 namespace {
@@ -221,6 +230,144 @@ void BM_RoundTripLibloSendToServer(benchmark::State& state) {
     lo_server_thread_free(server);
 }
 
+// ---- Peer round trip against a liblo echo ----
+
+// Sends every message back to where it came from.
+int loEcho(const char* path, const char*, lo_arg**, int, lo_message msg, void* server) {
+    lo_send_message_from(lo_message_get_source(msg), static_cast<lo_server>(server), path, msg);
+    return 0;
+}
+
+struct LibloEcho {
+    LibloEcho() {
+        thread = lo_server_thread_new_with_proto(nullptr, LO_UDP, nullptr);
+        if (!thread) return;
+        lo_server_thread_add_method(thread, nullptr, nullptr, loEcho,
+                                    lo_server_thread_get_server(thread));
+        lo_server_thread_start(thread);
+    }
+    ~LibloEcho() {
+        if (thread) lo_server_thread_free(thread);
+    }
+    int port() const { return lo_server_thread_get_port(thread); }
+    lo_server_thread thread = nullptr;
+};
+
+void BM_RoundTripOSCUDPSocketToLibloEcho(benchmark::State& state) {
+    LibloEcho echo;
+    if (!echo.thread) {
+        state.SkipWithError("lo_server_thread_new failed");
+        return;
+    }
+    std::atomic<int> seen{0};
+    auto peer = rozuri::OSCUDPSocket::create(
+        0, std::string("127.0.0.1"), static_cast<std::uint16_t>(echo.port()),
+        rozuri::OSCTimeTagMode::ignore, false, nullptr,
+        [&seen](const rozuri::OSCMessage&, const rozuri::OSCTimeTag&, const std::string&,
+                std::uint16_t) { seen.fetch_add(1, std::memory_order_release); });
+    peer->start();
+    roundTrips(state, seen,
+               [&](int i) { peer->send(rozuri::OSCMessage(kAddress, {std::int32_t{i}})); });
+    peer->stop();
+}
+
+void BM_RoundTripLibloToLibloEcho(benchmark::State& state) {
+    LibloEcho echo;
+    std::atomic<int> seen{0};
+    lo_server_thread own = lo_server_thread_new_with_proto(nullptr, LO_UDP, nullptr);
+    if (!echo.thread || !own) {
+        state.SkipWithError("lo_server_thread_new failed");
+        if (own) lo_server_thread_free(own);
+        return;
+    }
+    lo_server_thread_add_method(own, nullptr, nullptr, loCount, &seen);
+    lo_server_thread_start(own);
+    lo_address to = lo_address_new("127.0.0.1", std::to_string(echo.port()).c_str());
+    lo_server from = lo_server_thread_get_server(own);
+    roundTrips(state, seen,
+               [&](int i) { lo_send_from(to, from, LO_TT_IMMEDIATE, kAddress, "i", i); });
+    lo_address_free(to);
+    lo_server_thread_free(own);
+}
+
+// ---- Peak memory of 1M unpaced sends ----
+
+constexpr int kUnpacedSends = 1'000'000;
+// 20 characters: 24 bytes of address, 4 of type tags, 4 of int32: a 32-byte message.
+constexpr const char* kAddress32 = "/mantleshade/show/32";
+constexpr const char* kRssChildFlag = "--rss-child=";
+
+long maxRssKiB() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// In the child: sends kUnpacedSends 32-byte messages the way `kind` says, lets the sink settle,
+// and prints the peak RSS in KiB.
+int rssChild(const std::string& kind) {
+    Sink sink;
+    const auto port = sink.port();
+    if (kind == "client") {
+        auto client = rozuri::OSCUDPClient::create();
+        for (int i = 0; i < kUnpacedSends; ++i) {
+            client->send(rozuri::OSCMessage(kAddress32, {std::int32_t{i}}), "127.0.0.1", port);
+        }
+        Clock::time_point last;
+        sink.settle(kUnpacedSends, &last);
+    } else if (kind == "liblo") {
+        lo_address to = lo_address_new("127.0.0.1", std::to_string(port).c_str());
+        for (int i = 0; i < kUnpacedSends; ++i) lo_send(to, kAddress32, "i", i);
+        Clock::time_point last;
+        sink.settle(kUnpacedSends, &last);
+        lo_address_free(to);
+    } else if (kind == "raw") {
+        mstest::PlainSocket sender(AF_INET);
+        const auto to = mstest::loopbackAddress(AF_INET, port);
+        const auto bytes = rozuri::OSCMessage(kAddress32, {std::int32_t{1}}).encodedData();
+        for (int i = 0; i < kUnpacedSends; ++i) {
+            ::sendto(sender.fd(), bytes.data(), bytes.size(), MSG_NOSIGNAL,
+                     reinterpret_cast<const sockaddr*>(to.data()),
+                     static_cast<socklen_t>(to.size()));
+        }
+        Clock::time_point last;
+        sink.settle(kUnpacedSends, &last);
+    } else {
+        return 2;
+    }
+    std::printf("%ld\n", maxRssKiB());
+    return 0;
+}
+
+std::string selfPath;
+
+void unpacedRss(benchmark::State& state, const char* kind) {
+    double mib = 0;
+    for (auto _ : state) {
+        const std::string command = selfPath + " " + kRssChildFlag + kind;
+        FILE* child = ::popen(command.c_str(), "r");
+        long kib = -1;
+        if (!child || std::fscanf(child, "%ld", &kib) != 1) kib = -1;
+        if (child) ::pclose(child);
+        if (kib < 0) {
+            state.SkipWithError("the measuring process failed");
+            return;
+        }
+        mib = double(kib) / 1024.0;
+    }
+    state.counters["peak_rss_MiB"] = mib;
+}
+
+void BM_UnpacedRssOSCUDPClient(benchmark::State& state) {
+    unpacedRss(state, "client");
+}
+void BM_UnpacedRssLiblo(benchmark::State& state) {
+    unpacedRss(state, "liblo");
+}
+void BM_UnpacedRssRawSendto(benchmark::State& state) {
+    unpacedRss(state, "raw");
+}
+
 #define UDP_SEND_BATCHES ->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond)
 
 BENCHMARK(BM_RawSendto) UDP_SEND_BATCHES;
@@ -229,7 +376,24 @@ BENCHMARK(BM_LibloSend) UDP_SEND_BATCHES;
 BENCHMARK(BM_RoundTripOSCUDPClientToServer)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RoundTripRawSendtoToServer)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RoundTripLibloSendToServer)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RoundTripOSCUDPSocketToLibloEcho)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RoundTripLibloToLibloEcho)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UnpacedRssOSCUDPClient)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UnpacedRssLiblo)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UnpacedRssRawSendto)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    if (argc == 2 && std::strncmp(argv[1], kRssChildFlag, std::strlen(kRssChildFlag)) == 0) {
+        return rssChild(argv[1] + std::strlen(kRssChildFlag));
+    }
+    char path[4096] = {};
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    selfPath = n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string(argv[0]);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

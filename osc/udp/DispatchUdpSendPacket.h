@@ -1,7 +1,12 @@
 #pragma once
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "osc/core/Data.h"
@@ -17,23 +22,70 @@ class DispatchUdpQueuedPacket {
     bool resolveInProgress = false;
 };
 
-// One datagram waiting to be sent, with its destination as it becomes known.
+// A destination known without a lookup (a numeric host, "localhost"/"loopback", or an address
+// given by the caller), held in place: an IPv4 and/or an IPv6 candidate. IPv4-mapped IPv6
+// addresses are held as IPv4.
+struct SendDestination {
+    sockaddr_in address4{};
+    sockaddr_in6 address6{};
+    bool has4 = false;
+    bool has6 = false;
+    int firstFamily = 0;
+
+    // False (nothing set) for a host that needs a lookup.
+    bool setNumericHost(const std::string& host, std::uint16_t port);
+    // An address that is neither IPv4 nor IPv6 leaves both candidates unset.
+    void setAddress(const Data& address);
+    void setIPv4(const in_addr& host, std::uint16_t port);
+    // A mapped address becomes its IPv4 candidate.
+    void setIPv6(const sockaddr_in6& address);
+};
+
+// One datagram waiting to be sent, with its destination as it becomes known. Bytes, time-out,
+// tag and a known destination share one allocation (create()); a host that needs a lookup adds
+// one for its results.
 class DispatchUdpSendPacket final : public DispatchUdpQueuedPacket {
+    struct PrivateTag {
+        explicit PrivateTag() = default;
+    };
+
   public:
     // `timeout` in seconds; below 0 (or not a number) means none.
-    DispatchUdpSendPacket(Data buffer, double timeout, std::int64_t tag);
+    static std::shared_ptr<DispatchUdpSendPacket> create(std::span<const std::uint8_t> bytes,
+                                                         double timeout, std::int64_t tag);
+    DispatchUdpSendPacket(PrivateTag, double timeout, std::int64_t tag)
+        : timeout(timeout), tag(tag) {}
 
-    Data buffer;
+    const std::uint8_t* data() const { return bytes_; }
+    std::size_t size() const { return size_; }
+    Data bytes() const { return Data(bytes_, bytes_ + size_); }
+
     double timeout;
     std::int64_t tag;
     bool filterInProgress = false;
-    // Given a host name: the lookup's results or its error.
+    // Given a host: a numeric one in `known`, a name's lookup in `lookup`, or the error that
+    // stopped it there.
     bool hasHost = false;
-    std::vector<Data> resolvedAddresses;
-    std::optional<foundation::Error> resolveError;
-    // Given an address, or chosen from the resolved ones.
-    std::optional<Data> address;
+    std::optional<SendDestination> known;
+    struct Lookup {
+        std::vector<Data> addresses;
+        std::optional<foundation::Error> error;
+    };
+    std::unique_ptr<Lookup> lookup;
+
+    // The chosen destination, once known.
+    bool hasAddress() const { return addressFamily != 0; }
+    const sockaddr* address() const { return reinterpret_cast<const sockaddr*>(&address_); }
+    socklen_t addressLength() const;
+    Data addressBytes() const;
+    void setAddress(const Data& address);
+    void setAddress(const SendDestination& destination, int family);
     int addressFamily = 0;
+
+  private:
+    const std::uint8_t* bytes_ = nullptr;
+    std::size_t size_ = 0;
+    sockaddr_in6 address_{};
 };
 
 // A connect request, which waits its turn in the send queue.

@@ -33,7 +33,8 @@ DispatchUdpSocket::DispatchUdpSocket(std::weak_ptr<DispatchUdpSocketDelegate> de
       delegateQueue_(std::move(delegateQueue)),
       socketQueue_(std::move(socketQueue), "DispatchUdpSocket"),
       readAhead4_(std::make_unique<ReadAhead>()),
-      readAhead6_(std::make_unique<ReadAhead>()) {}
+      readAhead6_(std::make_unique<ReadAhead>()),
+      sendGate_(std::make_unique<SendGate>()) {}
 
 DispatchUdpSocket::~DispatchUdpSocket() {
     runOnSocketQueue([this] { closeWithError(std::nullopt); });
@@ -45,19 +46,29 @@ bool DispatchUdpSocket::isOnSocketQueue() const {
     return socketQueue_.isCurrent();
 }
 
+// Every operation publishes what it changed to direct sends before it returns (or, when
+// queued, counts as waiting ahead of them until it has run).
 void DispatchUdpSocket::runOnSocketQueue(const std::function<void()>& work) const {
-    socketQueue_.run(work);
+    socketQueue_.run([&] {
+        work();
+        refreshSendGate();
+    });
 }
 
 void DispatchUdpSocket::asyncOnSocketQueue(std::function<void()> work) {
     if (socketQueue_.isCurrent()) {
         work();
+        refreshSendGate();
         return;
     }
+    countAhead();
     // Dropped if the socket is gone by the time it runs: it can be released on its own queue
     // while the block waits.
     socketQueue_.queue()->async([weak = weak_from_this(), work = std::move(work)] {
-        if (auto self = weak.lock()) work();
+        if (auto self = weak.lock()) {
+            work();
+            self->refreshSendGate(1);
+        }
     });
 }
 

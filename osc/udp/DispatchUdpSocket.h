@@ -137,9 +137,12 @@ class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket>
     void setReceiveFilter(ReceiveFilter filter, std::shared_ptr<dispatch::Queue> filterQueue,
                           bool isAsynchronous = true);
 
-    // Sending; all return at once (the work is queued on the socket queue). `timeout` in
-    // seconds covers only the wait for a socket that would block; negative, NaN or +inf mean
-    // none. Without a destination the datagram goes to the connected peer.
+    // Sending; all return at once. A datagram to an address or a numeric host goes out from
+    // the caller's thread when nothing handed over before it waits on the socket queue (and
+    // the socket is open, unconnected, without a send filter); otherwise it is queued there,
+    // behind what waits. `timeout` in seconds covers only the wait for a socket that would
+    // block; negative, NaN or +inf mean none. Without a destination the datagram goes to the
+    // connected peer. A first send on a closed socket creates its sockets before returning.
     void sendData(Data data, std::int64_t tag);
     void sendData(Data data, double timeout, std::int64_t tag);
     // "localhost", "loopback" and numeric hosts need no lookup; names are looked up on a global
@@ -222,8 +225,13 @@ class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket>
     // Chooses the destination among `addresses` (IPv4 and IPv6 socket addresses; others are
     // skipped): usable families only, then the preferred family, else the first in the list.
     // Answers AF_INET or AF_INET6 with `address` set, or 0 with `error` set.
+    // An IPv4-mapped IPv6 address counts as, and is answered as, its IPv4 address.
     static int chooseDestination(const std::vector<Data>& addresses, const DestinationRules& rules,
                                  Data* address, foundation::Error* error);
+    // The family chosen among candidates of the families present (`firstFamily`: the family of
+    // the first candidate), by the same rules.
+    static int chooseFamily(bool has4, bool has6, int firstFamily, const DestinationRules& rules,
+                            foundation::Error* error);
 
     // Interface description to addresses with `port` (none when not found).
     static void convertInterfaceDescription(const std::optional<std::string>& interface,
@@ -266,7 +274,21 @@ class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket>
     void suspendReceive6Source();
     void resumeReceive4Source();
     void resumeReceive6Source();
-    void queueSend(std::shared_ptr<DispatchUdpSendPacket> packet);
+    // `counted`: the caller already counted the datagram as waiting ahead of direct sends.
+    void queueSend(std::shared_ptr<DispatchUdpSendPacket> packet, bool counted = false);
+    // Sending from the caller's thread (DispatchUdpSocketSendNow.cpp): when nothing waits ahead
+    // on the socket queue, the datagram goes out at once and is answered from here. False when
+    // it must be queued; it is then counted as waiting ahead.
+    struct SendGate;
+    bool sendNow(const Data& data, const SendDestination& destination, std::int64_t tag);
+    // Socket-queue side of the gate: what direct sends may use, republished after every change
+    // of state, with `answered` fewer waiting ahead; shut before a descriptor closes.
+    void refreshSendGate(std::size_t answered = 0) const;
+    void shutSendGate() const;
+    void countAhead() const;
+    void postSendAnswer(const std::shared_ptr<DispatchUdpSocketDelegate>& delegate,
+                        const std::shared_ptr<dispatch::Queue>& delegateQueue, std::int64_t tag,
+                        std::optional<foundation::Error> error);
     void maybeDequeueSend();
     void doPreSend();
     void doSend();
@@ -369,11 +391,22 @@ class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket>
     mutable int cachedConnectedFamily_ = 0;
 
     std::shared_ptr<void> userData_;
+
+    // Shared by the socket queue and callers' threads, under its own mutex.
+    std::unique_ptr<SendGate> sendGate_;
 };
 
 template <class F>
 auto DispatchUdpSocket::resultOnSocketQueue(F&& f) const -> decltype(f()) {
-    return socketQueue_.result(std::forward<F>(f));
+    // Whatever the operation changed is published to direct sends before it returns.
+    struct Refresh {
+        const DispatchUdpSocket& socket;
+        ~Refresh() { socket.refreshSendGate(); }
+    };
+    return socketQueue_.result([&]() -> decltype(f()) {
+        Refresh refresh{*this};
+        return f();
+    });
 }
 
 }  // namespace rozuri

@@ -18,28 +18,38 @@ void DispatchUdpSocket::close() {
 }
 
 void DispatchUdpSocket::closeAfterSending() {
-    socketQueue_.async([self = shared_from_this()] {
+    const bool queued = !socketQueue_.isCurrent();
+    if (queued) countAhead();
+    socketQueue_.async([self = shared_from_this(), queued] {
         if (!self->currentSend_ && self->sendQueue_.empty()) {
             self->closeWithError(std::nullopt);
-            return;
+        } else {
+            self->flags_ |= kCloseAfterSends;
+            // Alive until drained, whoever else lets go; each packet is bounded by its time-out.
+            self->drainKeepAlive_ = self;
+            self->armDrainTimer();
         }
-        self->flags_ |= kCloseAfterSends;
-        // Alive until drained, whoever else lets go; each packet is bounded by its time-out.
-        self->drainKeepAlive_ = self;
-        self->armDrainTimer();
+        self->refreshSendGate(queued ? 1 : 0);
     });
 }
 
 void DispatchUdpSocket::closeWithError(const std::optional<foundation::Error>& error) {
     if (!isOnSocketQueue()) assertionFailure("Must be dispatched on socketQueue", __LINE__);
+    // No direct send from here on: what was handed over is answered first.
+    shutSendGate();
     // Datagrams read before the close reach the delegate before the close does.
     flushReceives();
     auto keepAlive = std::move(drainKeepAlive_);
     std::vector<std::shared_ptr<DispatchUdpQueuedPacket>> discarded;
-    if (currentSend_) discarded.push_back(currentSend_);
-    endCurrentSend();
+    if (currentSend_) discarded.push_back(std::move(currentSend_));
+    if (sendTimer_) {
+        sendTimer_->cancel();
+        sendTimer_.reset();
+    }
+    currentSend_.reset();
     for (auto& packet : sendQueue_) discarded.push_back(std::move(packet));
     sendQueue_.clear();
+    const std::size_t dropped = discarded.size();
     const bool hadSockets = (flags_ & kSocketsCreated) != 0;
     closeSockets();
     flags_ = 0;
@@ -54,6 +64,7 @@ void DispatchUdpSocket::closeWithError(const std::optional<foundation::Error>& e
         }
     }
     if (hadSockets) notifyDidCloseWithError(error);
+    refreshSendGate(dropped);
     // Let go outside this call: the socket may be destroyed with it.
     if (keepAlive) socketQueue_.queue()->async([keepAlive = std::move(keepAlive)] {});
 }
@@ -66,6 +77,7 @@ void DispatchUdpSocket::closeSockets() {
 
 void DispatchUdpSocket::closeSocket4() {
     if (socket4FD_ == -1) return;
+    shutSendGate();
     if (receive4Source_) {
         receive4Source_->cancel();
         // A suspended source would never run its cancellation.
@@ -91,6 +103,7 @@ void DispatchUdpSocket::closeSocket4() {
 
 void DispatchUdpSocket::closeSocket6() {
     if (socket6FD_ == -1) return;
+    shutSendGate();
     if (receive6Source_) {
         receive6Source_->cancel();
         resumeReceive6Source();

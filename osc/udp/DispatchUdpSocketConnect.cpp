@@ -85,6 +85,7 @@ bool DispatchUdpSocket::queueConnect(std::shared_ptr<DispatchUdpSpecialPacket> p
                                      foundation::Error* error) {
     if (!(flags_ & kSocketsCreated) && !createSockets(error)) return false;
     flags_ |= kConnectPending;
+    countAhead();
     sendQueue_.push_back(std::move(packet));
     maybeDequeueSend();
     return true;

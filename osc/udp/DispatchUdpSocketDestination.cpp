@@ -27,27 +27,47 @@ int DispatchUdpSocket::chooseDestination(const std::vector<Data>& addresses,
                                          foundation::Error* error) {
     const Data* first4 = nullptr;
     const Data* first6 = nullptr;
+    // A mapped IPv4 address goes over the IPv4 socket: the IPv6 one is IPv6 only.
+    Data mapped4;
     int firstFamily = 0;
     for (const auto& a : addresses) {
-        const int family = familyFromAddress(a);
+        int family = familyFromAddress(a);
+        if (family == AF_INET6 && net::isIPv4MappedAddress(a)) {
+            family = AF_INET;
+            if (!first4) {
+                mapped4 = net::unmappedAddress(a);
+                first4 = &mapped4;
+            }
+        }
         if (family == AF_INET && !first4) first4 = &a;
         if (family == AF_INET6 && !first6) first6 = &a;
         if (!firstFamily) firstFamily = family;
     }
-    if (!first4 && !first6) {
+    const int family =
+        chooseFamily(first4 != nullptr, first6 != nullptr, firstFamily, rules, error);
+    if (!family) return 0;
+    const Data& chosen = family == AF_INET ? *first4 : *first6;
+    const std::size_t length = family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
+    if (address) *address = Data(chosen.begin(), chosen.begin() + length);
+    return family;
+}
+
+int DispatchUdpSocket::chooseFamily(bool has4, bool has6, int firstFamily,
+                                    const DestinationRules& rules, foundation::Error* error) {
+    if (!has4 && !has6) {
         foundation::setError(error, badParamError(kInvalidAddress));
         return 0;
     }
-    const bool ok4 = first4 && !rules.ipv4Disabled && !rules.ipv4Unusable;
-    const bool ok6 = first6 && !rules.ipv6Disabled && !rules.ipv6Unusable;
+    const bool ok4 = has4 && !rules.ipv4Disabled && !rules.ipv4Unusable;
+    const bool ok6 = has6 && !rules.ipv6Disabled && !rules.ipv6Unusable;
     if (!ok4 && !ok6) {
         // The lookup offered only families this socket cannot send on.
         const char* text = nullptr;
-        if (first4 && rules.ipv4Disabled) {
+        if (has4 && rules.ipv4Disabled) {
             text = kIPv4DisabledText;
-        } else if (first6 && rules.ipv6Disabled) {
+        } else if (has6 && rules.ipv6Disabled) {
             text = kIPv6DisabledText;
-        } else if (first4) {
+        } else if (has4) {
             text = kIPv4InactiveText;
         } else {
             text = kIPv6InactiveText;
@@ -55,22 +75,11 @@ int DispatchUdpSocket::chooseDestination(const std::vector<Data>& addresses,
         foundation::setError(error, otherError(text));
         return 0;
     }
-    int family = 0;
-    if (rules.preferIPv4 && ok4) {
-        family = AF_INET;
-    } else if (rules.preferIPv6 && ok6) {
-        family = AF_INET6;
-    } else if (!ok6) {
-        family = AF_INET;
-    } else if (!ok4) {
-        family = AF_INET6;
-    } else {
-        family = firstFamily;
-    }
-    const Data& chosen = family == AF_INET ? *first4 : *first6;
-    const std::size_t length = family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
-    if (address) *address = Data(chosen.begin(), chosen.begin() + length);
-    return family;
+    if (rules.preferIPv4 && ok4) return AF_INET;
+    if (rules.preferIPv6 && ok6) return AF_INET6;
+    if (!ok6) return AF_INET;
+    if (!ok4) return AF_INET6;
+    return firstFamily;
 }
 
 }  // namespace rozuri

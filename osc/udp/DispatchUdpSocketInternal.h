@@ -2,7 +2,11 @@
 
 // State bits and limits shared by the UDP socket's source files; not part of its interface.
 
+#include <netinet/in.h>
 #include <sys/socket.h>
+
+#include <cerrno>
+#include <mutex>
 
 #include <cstdint>
 #include <memory>
@@ -79,6 +83,14 @@ inline constexpr std::int32_t kPreferredReceiveBuffer = 4 * 1024 * 1024;
 // Datagrams taken from the kernel in one recvmmsg call.
 inline constexpr int kReadAheadSlots = 16;
 
+constexpr const char* kSendReason = "Error in send() function.";
+
+// The errors after which the descriptor is of no use any more; every other send error
+// concerns one datagram only.
+inline bool closesSocket(int err) {
+    return err == EBADF || err == ENOTSOCK;
+}
+
 using net::bytesOf;
 using net::makeAddress4;
 using net::makeAddress6;
@@ -87,6 +99,26 @@ using net::setPort;
 }  // namespace rozuri::udp_detail
 
 namespace rozuri {
+
+// What a caller's thread needs to send by itself, published by the socket queue.
+struct DispatchUdpSocket::SendGate {
+    std::mutex mutex;
+    // Datagrams and connects handed to the socket queue and not answered yet, plus queued
+    // changes of configuration: a direct send would overtake them.
+    std::size_t ahead = 0;
+    // Sockets created, not connected or connecting, not closing, no send filter.
+    bool open = false;
+    bool created = false;
+    // Known to the socket queue as bound.
+    bool bound = false;
+    int fd4 = -1;
+    int fd6 = -1;
+    DestinationRules rules;
+    std::weak_ptr<DispatchUdpSocketDelegate> delegate;
+    std::shared_ptr<dispatch::Queue> delegateQueue;
+    // The opening the descriptors belong to.
+    std::uint64_t generation = 0;
+};
 
 struct DispatchUdpSocket::ReadAhead {
     std::size_t slotSize = 0;

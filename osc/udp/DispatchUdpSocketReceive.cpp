@@ -227,6 +227,8 @@ DispatchUdpSocket::ReadResult DispatchUdpSocket::readDatagram(bool ipv4) {
     Data address = bytesOf(
         &ahead.senders[slot],
         std::min<std::size_t>(ahead.headers[slot].msg_hdr.msg_namelen, sizeof(sockaddr_storage)));
+    // A sender heard as a mapped address is reported as the IPv4 address it is.
+    if (!ipv4 && net::isIPv4MappedAddress(address)) address = net::unmappedAddress(address);
 
     if (flags_ & kSocketConnected) {
         maybeUpdateCachedConnectedAddressInfo();

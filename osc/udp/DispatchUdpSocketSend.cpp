@@ -12,18 +12,6 @@ namespace rozuri {
 
 using namespace udp_detail;
 
-namespace {
-
-constexpr const char* kSendReason = "Error in send() function.";
-
-// The errors after which the descriptor is of no use any more; every other send error
-// concerns one datagram only.
-bool closesSocket(int err) {
-    return err == EBADF || err == ENOTSOCK;
-}
-
-}  // namespace
-
 // ---- Handing over ----
 
 void DispatchUdpSocket::sendData(Data data, std::int64_t tag) {
@@ -32,21 +20,34 @@ void DispatchUdpSocket::sendData(Data data, std::int64_t tag) {
 
 void DispatchUdpSocket::sendData(Data data, double timeout, std::int64_t tag) {
     if (data.empty()) return;
-    queueSend(std::make_shared<DispatchUdpSendPacket>(std::move(data), timeout, tag));
+    queueSend(DispatchUdpSendPacket::create(data, timeout, tag));
 }
 
 void DispatchUdpSocket::sendData(Data data, const std::string& host, std::uint16_t port,
                                  double timeout, std::int64_t tag) {
     if (data.empty()) return;
-    auto packet = std::make_shared<DispatchUdpSendPacket>(std::move(data), timeout, tag);
+    SendDestination known;
+    const bool numeric = known.setNumericHost(host, port);
+    if (numeric) {
+        if (sendNow(data, known, tag)) return;
+    } else {
+        countAhead();
+    }
+    auto packet = DispatchUdpSendPacket::create(data, timeout, tag);
     packet->hasHost = true;
+    if (numeric) {
+        packet->known = known;
+        queueSend(std::move(packet), true);
+        return;
+    }
+    packet->lookup = std::make_unique<DispatchUdpSendPacket::Lookup>();
     if (host.empty()) {
-        packet->resolveError = badParamError(kNilHost);
-    } else if (auto numeric = net::numericHostAddresses(host, port)) {
-        // No resolver and no extra hop for what needs no lookup.
-        packet->resolvedAddresses = std::move(*numeric);
+        packet->lookup->error = badParamError(kNilHost);
+    } else if (auto scoped = net::numericHostAddresses(host, port)) {
+        // A scoped IPv6 address: no resolver and no extra hop either.
+        packet->lookup->addresses = std::move(*scoped);
     } else if (!net::isPlausibleHostName(host)) {
-        packet->resolveError = gaiError(EAI_NONAME);
+        packet->lookup->error = gaiError(EAI_NONAME);
     } else {
         packet->resolveInProgress = true;
         dispatch::Queue::global()->async([weak = weak_from_this(), packet, host, port] {
@@ -59,26 +60,34 @@ void DispatchUdpSocket::sendData(Data data, const std::string& host, std::uint16
                 auto self = weak.lock();
                 if (!self) return;
                 packet->resolveInProgress = false;
-                packet->resolvedAddresses = std::move(addresses);
-                if (packet->resolvedAddresses.empty()) packet->resolveError = std::move(error);
+                packet->lookup->addresses = std::move(addresses);
+                if (packet->lookup->addresses.empty()) packet->lookup->error = std::move(error);
                 if (self->currentSend_ == packet) self->doPreSend();
             });
         });
     }
-    queueSend(std::move(packet));
+    queueSend(std::move(packet), true);
 }
 
 void DispatchUdpSocket::sendData(Data data, const Data& address, double timeout, std::int64_t tag) {
     if (data.empty()) return;
-    auto packet = std::make_shared<DispatchUdpSendPacket>(std::move(data), timeout, tag);
-    packet->address = address;
-    packet->addressFamily = familyFromAddress(address);
-    queueSend(std::move(packet));
+    SendDestination known;
+    known.setAddress(address);
+    if (known.has4 || known.has6) {
+        if (sendNow(data, known, tag)) return;
+    } else {
+        // Refused by the socket queue, in its turn.
+        countAhead();
+    }
+    auto packet = DispatchUdpSendPacket::create(data, timeout, tag);
+    packet->known = known;
+    queueSend(std::move(packet), true);
 }
 
-void DispatchUdpSocket::queueSend(std::shared_ptr<DispatchUdpSendPacket> packet) {
-    // Always queued, even from the socket queue. The socket stays alive until its packet is in
-    // the queue, so a release right after the hand-over cannot lose it unreported.
+void DispatchUdpSocket::queueSend(std::shared_ptr<DispatchUdpSendPacket> packet, bool counted) {
+    if (!counted) countAhead();
+    // Queued behind what waits, even from the socket queue. The socket stays alive until its
+    // packet is in the queue, so a release right after the hand-over cannot lose it unreported.
     socketQueue_.queue()->async([self = shared_from_this(), packet = std::move(packet)]() mutable {
         self->sendQueue_.push_back(std::move(packet));
         self->maybeDequeueSend();
@@ -143,13 +152,22 @@ DispatchUdpSocket::DestinationRules DispatchUdpSocket::destinationRules() const 
     return rules;
 }
 
+namespace {
+
+Data candidateBytes(const SendDestination& known) {
+    return known.has4 ? bytesOf(&known.address4, sizeof known.address4)
+                      : bytesOf(&known.address6, sizeof known.address6);
+}
+
+}  // namespace
+
 bool DispatchUdpSocket::isPeerAddress(const Data& address) const {
     maybeUpdateCachedConnectedAddressInfo();
     if (!cachedConnectedAddress_) return false;
     std::string host;
     std::uint16_t port = 0;
     int family = 0;
-    if (!getHost(&host, &port, &family, address)) return false;
+    if (!getHost(&host, &port, &family, net::unmappedAddress(address))) return false;
     return family == cachedConnectedFamily_ && port == cachedConnectedPort_ &&
            cachedConnectedHost_ && host == *cachedConnectedHost_;
 }
@@ -157,19 +175,19 @@ bool DispatchUdpSocket::isPeerAddress(const Data& address) const {
 void DispatchUdpSocket::doPreSend() {
     auto packet = std::static_pointer_cast<DispatchUdpSendPacket>(currentSend_);
     // A lookup that failed before the packet's turn is its answer, connected or not.
-    if (packet->resolveError) {
-        failCurrentSend(*packet->resolveError);
+    if (packet->lookup && packet->lookup->error) {
+        failCurrentSend(*packet->lookup->error);
         return;
     }
     if (flags_ & kSocketConnected) {
         // An explicit destination must be the peer's: the datagram would otherwise go where
         // the caller did not ask.
-        if (packet->hasHost || (packet->address && !isPeerAddress(*packet->address))) {
+        if (packet->hasHost || (packet->known && !isPeerAddress(candidateBytes(*packet->known)))) {
             failCurrentSend(
                 badConfigError("Cannot specify destination of packet for connected socket"));
             return;
         }
-        packet->address = cachedConnectedAddress_;
+        if (cachedConnectedAddress_) packet->setAddress(*cachedConnectedAddress_);
         packet->addressFamily = cachedConnectedFamily_;
     } else {
         if (packet->resolveInProgress) {
@@ -179,27 +197,31 @@ void DispatchUdpSocket::doPreSend() {
             armDrainTimer();
             return;
         }
-        std::vector<Data> candidates;
-        if (packet->address) {
-            candidates.push_back(*packet->address);
+        // A given address passes the same checks: its family must have a usable socket.
+        foundation::Error error;
+        if (packet->known) {
+            const auto& known = *packet->known;
+            const int family =
+                chooseFamily(known.has4, known.has6, known.firstFamily, destinationRules(), &error);
+            if (!family) {
+                failCurrentSend(error);
+                return;
+            }
+            packet->setAddress(known, family);
+        } else if (packet->lookup && !packet->lookup->addresses.empty()) {
+            Data chosen;
+            if (!chooseDestination(packet->lookup->addresses, destinationRules(), &chosen,
+                                   &error)) {
+                failCurrentSend(error);
+                return;
+            }
+            packet->setAddress(chosen);
+            packet->lookup.reset();
         } else {
-            candidates = std::move(packet->resolvedAddresses);
-        }
-        if (candidates.empty()) {
             failCurrentSend(badConfigError(
                 "You must specify destination of packet for a non-connected socket"));
             return;
         }
-        // A given address passes the same checks: its family must have a usable socket.
-        Data chosen;
-        foundation::Error error;
-        const int family = chooseDestination(candidates, destinationRules(), &chosen, &error);
-        if (!family) {
-            failCurrentSend(error);
-            return;
-        }
-        packet->address = std::move(chosen);
-        packet->addressFamily = family;
     }
 
     if (sendFilterBlock_ && sendFilterQueue_) {
@@ -207,7 +229,7 @@ void DispatchUdpSocket::doPreSend() {
         if (sendFilterAsync_) {
             packet->filterInProgress = true;
             sendFilterQueue_->async([weak = weak_from_this(), packet, filter = std::move(filter)] {
-                const bool send = filter(packet->buffer, *packet->address, packet->tag);
+                const bool send = filter(packet->bytes(), packet->addressBytes(), packet->tag);
                 auto self = weak.lock();
                 if (!self) return;
                 self->socketQueue_.queue()->async([weak, packet, send] {
@@ -221,10 +243,10 @@ void DispatchUdpSocket::doPreSend() {
         }
         bool send = true;
         if (sendFilterQueue_->isCurrent()) {
-            send = filter(packet->buffer, *packet->address, packet->tag);
+            send = filter(packet->bytes(), packet->addressBytes(), packet->tag);
         } else {
             sendFilterQueue_->sync(
-                [&] { send = filter(packet->buffer, *packet->address, packet->tag); });
+                [&] { send = filter(packet->bytes(), packet->addressBytes(), packet->tag); });
         }
         sendFilterAnswered(packet, send);
         return;
@@ -263,11 +285,10 @@ void DispatchUdpSocket::doSend() {
     int err = EBADF;
     if (fd != -1) {
         if (flags_ & kSocketConnected) {
-            result = ::send(fd, packet->buffer.data(), packet->buffer.size(), MSG_NOSIGNAL);
+            result = ::send(fd, packet->data(), packet->size(), MSG_NOSIGNAL);
         } else {
-            result = ::sendto(fd, packet->buffer.data(), packet->buffer.size(), MSG_NOSIGNAL,
-                              reinterpret_cast<const sockaddr*>(packet->address->data()),
-                              static_cast<socklen_t>(packet->address->size()));
+            result = ::sendto(fd, packet->data(), packet->size(), MSG_NOSIGNAL, packet->address(),
+                              packet->addressLength());
         }
         err = errno;
     }
@@ -348,7 +369,11 @@ void DispatchUdpSocket::endCurrentSend() {
         sendTimer_->cancel();
         sendTimer_.reset();
     }
-    currentSend_.reset();
+    // Its answer is posted by now: direct sends may follow it.
+    if (currentSend_) {
+        currentSend_.reset();
+        refreshSendGate(1);
+    }
 }
 
 // ---- Write sources ----
@@ -384,25 +409,29 @@ void DispatchUdpSocket::resumeSend6Source() {
 // ---- Posting callbacks ----
 
 void DispatchUdpSocket::notifyDidSendDataWithTag(std::int64_t tag) {
-    auto delegate = delegate_.lock();
-    if (!delegate || !delegateQueue_ ||
-        !delegate->respondsTo(DispatchUdpSocketDelegate::didSendDataWithTag)) {
-        return;
-    }
-    delegateQueue_->async([delegate = std::move(delegate), self = weak_from_this().lock(), tag] {
-        delegate->udpSocketDidSendDataWithTag(self, tag);
-    });
+    postSendAnswer(delegate_.lock(), delegateQueue_, tag, std::nullopt);
 }
 
 void DispatchUdpSocket::notifyDidNotSendDataWithTag(std::int64_t tag, foundation::Error error) {
-    auto delegate = delegate_.lock();
-    if (!delegate || !delegateQueue_ ||
-        !delegate->respondsTo(DispatchUdpSocketDelegate::didNotSendDataWithTag)) {
+    postSendAnswer(delegate_.lock(), delegateQueue_, tag, std::move(error));
+}
+
+void DispatchUdpSocket::postSendAnswer(const std::shared_ptr<DispatchUdpSocketDelegate>& delegate,
+                                       const std::shared_ptr<dispatch::Queue>& delegateQueue,
+                                       std::int64_t tag, std::optional<foundation::Error> error) {
+    if (!delegate || !delegateQueue) return;
+    if (!error) {
+        if (!delegate->respondsTo(DispatchUdpSocketDelegate::didSendDataWithTag)) return;
+        delegateQueue->async([delegate, self = weak_from_this().lock(), tag] {
+            delegate->udpSocketDidSendDataWithTag(self, tag);
+        });
         return;
     }
-    delegateQueue_->async(
-        [delegate = std::move(delegate), self = weak_from_this().lock(), tag,
-         error = std::move(error)] { delegate->udpSocketDidNotSendDataWithTag(self, tag, error); });
+    if (!delegate->respondsTo(DispatchUdpSocketDelegate::didNotSendDataWithTag)) return;
+    delegateQueue->async(
+        [delegate, self = weak_from_this().lock(), tag, error = std::move(*error)] {
+            delegate->udpSocketDidNotSendDataWithTag(self, tag, error);
+        });
 }
 
 }  // namespace rozuri

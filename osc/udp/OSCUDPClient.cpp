@@ -29,10 +29,10 @@ std::shared_ptr<OSCUDPClient> OSCUDPClient::create(std::optional<std::uint16_t> 
     return client;
 }
 
-OSCUDPClient::OSCUDPClient()
-    : udpSocket_(DispatchUdpSocket::create()),
-      udpDelegate_(std::make_shared<OSCUDPClientDelegate>()) {
-    udpSocket_->setDelegate(udpDelegate_, dispatch::Queue::global());
+OSCUDPClient::OSCUDPClient() : udpDelegate_(std::make_shared<OSCUDPClientDelegate>()) {
+    // Given at creation rather than set afterwards: a setting still queued on the socket would
+    // hold the first sends back behind it.
+    udpSocket_ = DispatchUdpSocket::create(udpDelegate_, dispatch::Queue::global());
 }
 
 OSCUDPClient::~OSCUDPClient() {

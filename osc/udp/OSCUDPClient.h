@@ -18,6 +18,9 @@ namespace rozuri {
 // only to fix the local port, interface, port reuse and broadcast of what it sends. send()
 // works without start() too, from a port the system picks.
 //
+// A datagram to a numeric host, "localhost" or "loopback" normally leaves from the caller's
+// thread before send() returns; one to a name waits for its lookup on the socket queue.
+//
 // Each datagram is handed over with a time-out of 1 s; what becomes of it after that (lookup
 // failure, time-out, refusal by the system) is not reported. stop() and release let the
 // datagrams already handed over go first (each bounded by its time-out).
@@ -58,8 +61,9 @@ class OSCUDPClient final {
 
     // Encodes and hands over; returns at once. Throws OSCEncodeError when encoding fails, and
     // DispatchUdpSocketError code 2 ("Reason": the cause) for port 0, an empty host or a packet
-    // larger than a datagram, or OSCSocketError (resolver domain) for a text that cannot name a
-    // host; nothing is sent then.
+    // larger than a datagram (65507 bytes to an IPv4 address, an IPv4-mapped one, "localhost"
+    // or "loopback"; 65527 otherwise), or OSCSocketError (resolver domain) for a text that cannot
+    // name a host; nothing is sent then.
     void send(const OSCPacket& packet, const std::string& host, std::uint16_t port);
     void send(const OSCBundle& bundle, const std::string& host, std::uint16_t port);
     void send(const OSCMessage& message, const std::string& host, std::uint16_t port);

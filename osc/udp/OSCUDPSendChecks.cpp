@@ -23,7 +23,11 @@ void checkOSCUDPDestination(const std::string& host, std::uint16_t port, std::si
     if (size > kLargestUDPPayload) {
         refuse("Packet is larger than a UDP datagram can carry (65527 bytes).");
     }
-    if (!net::numericHostAddresses(host, port) && !net::isPlausibleHostName(host)) {
+    const int family = net::numericHostFamily(host);
+    if (size > kLargestUDPPayloadIPv4 && family == AF_INET) {
+        refuse("Packet is larger than a UDP datagram over IPv4 can carry (65507 bytes).");
+    }
+    if (!family && !net::isPlausibleHostName(host)) {
         throw OSCSocketError(DispatchUdpSocket::gaiError(EAI_NONAME));
     }
 }

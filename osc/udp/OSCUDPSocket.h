@@ -75,8 +75,9 @@ class OSCUDPSocket final : public OSCHandlerProtocol,
     // Encodes and hands over to `host` (else remoteHost) at `port` (else the remote port);
     // returns at once. Throws DispatchUdpSocketError code 4 ("Reason": "OSC socket has not been
     // started yet.") before start(), code 2 with the cause under "Reason" for no host, port 0
-    // or a packet larger than a datagram, OSCSocketError (resolver domain) for a text that
-    // cannot name a host, and OSCEncodeError when encoding fails; nothing is sent then.
+    // or a packet larger than a datagram (as OSCUDPClient::send), OSCSocketError (resolver domain)
+    // for a text that cannot name a host, and OSCEncodeError when encoding fails; nothing is sent
+    // then.
     void send(const OSCPacket& packet, const std::optional<std::string>& host = std::nullopt,
               std::optional<std::uint16_t> port = std::nullopt);
     void send(const OSCBundle& bundle, const std::optional<std::string>& host = std::nullopt,

@@ -103,6 +103,34 @@ bool readAddress(const Data& address, std::string* host, std::uint16_t* port, in
     }
 }
 
+bool isIPv4MappedAddress(const Data& address) {
+    if (addressFamily(address) != AF_INET6) return false;
+    sockaddr_in6 a{};
+    std::memcpy(&a, address.data(), sizeof a);
+    return IN6_IS_ADDR_V4MAPPED(&a.sin6_addr);
+}
+
+Data unmappedAddress(const Data& address) {
+    if (!isIPv4MappedAddress(address)) return address;
+    sockaddr_in6 a6{};
+    std::memcpy(&a6, address.data(), sizeof a6);
+    in_addr a4{};
+    std::memcpy(&a4, &a6.sin6_addr.s6_addr[12], sizeof a4);
+    return makeAddress4(a4, ntohs(a6.sin6_port));
+}
+
+int numericHostFamily(const std::string& host) {
+    if (host == "localhost" || host == "loopback") return AF_INET;
+    if (host.find('\0') != std::string::npos) return 0;
+    in_addr a4{};
+    if (::inet_pton(AF_INET, host.c_str(), &a4) == 1) return AF_INET;
+    in6_addr a6{};
+    if (::inet_pton(AF_INET6, host.c_str(), &a6) == 1) {
+        return IN6_IS_ADDR_V4MAPPED(&a6) ? AF_INET : AF_INET6;
+    }
+    return 0;
+}
+
 void interfaceAddresses(const std::optional<std::string>& interface, std::uint16_t port,
                         std::optional<Data>* address4, std::optional<Data>* address6) {
     std::optional<Data> a4;

@@ -34,6 +34,17 @@ int addressFamily(const Data& address);
 // Reads an IPv4 or IPv6 address; false (outputs untouched) for anything else.
 bool readAddress(const Data& address, std::string* host, std::uint16_t* port, int* family);
 
+// An IPv4-mapped IPv6 address (::ffff:a.b.c.d) as the IPv4 address it stands for, with the same
+// port; every other address unchanged. The IPv6 sockets are IPv6 only, so a mapped address is
+// reached, and heard from, over IPv4.
+Data unmappedAddress(const Data& address);
+bool isIPv4MappedAddress(const Data& address);
+// The family a numeric host text ("localhost", "loopback", an IPv4 or IPv6 address) is sent on
+// when both families can be used: AF_INET for IPv4, IPv4-mapped and the loopback names (their
+// first address is 127.0.0.1), AF_INET6 for other IPv6 addresses, 0 for a name that needs a
+// lookup. Allocates nothing.
+int numericHostFamily(const std::string& host);
+
 // The addresses of an interface description with `port`: none = any address of both families;
 // "localhost"/"loopback"; an interface name ("lo", "eth0") or a printed address of one of this
 // host's interfaces. A family the description does not name stays none.

@@ -228,6 +228,54 @@ TEST_F(DispatchUdpSocketSend, DestinationsWithoutAUsableFamilyFailAlone) {
     }
 }
 
+TEST_F(DispatchUdpSocketSend, IPv4MappedDestinationsGoOverIPv4) {
+    // The IPv6 socket is IPv6 only: a mapped address is sent as its IPv4 address.
+    const Data mapped = mstest::address6("::ffff:127.0.0.1", receiver.port());
+    struct Case {
+        const char* name;
+        bool bind4;  // bound to 127.0.0.1 first (IPv6 inactive)
+        std::function<void(DispatchUdpSocket&)> send;
+    };
+    const auto byHost = [&](DispatchUdpSocket& s) {
+        s.sendData(bytes("m"), "::ffff:127.0.0.1", receiver.port(), 1.0, 1);
+    };
+    const auto byAddress = [&](DispatchUdpSocket& s) { s.sendData(bytes("m"), mapped, 1.0, 1); };
+    const Case cases[] = {
+        {"host", false, byHost},
+        {"host, bound to IPv4", true, byHost},
+        {"address", false, byAddress},
+        {"address, bound to IPv4", true, byAddress},
+        {"connected", false,
+         [&](DispatchUdpSocket& s) {
+             ASSERT_TRUE(s.connectToAddress(mapped));
+             s.sendData(bytes("m"), mapped, 1.0, 1);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto d = std::make_shared<RecordingDelegate>();
+        auto s = DispatchUdpSocket::create(d, delegateQueue);
+        if (c.bind4) {
+            ASSERT_TRUE(s->bindToPort(0, "127.0.0.1"));
+        }
+        c.send(*s);
+        EXPECT_EQ(text(receiver.receive()), "m");
+        // A connect is reported first.
+        const std::size_t events = s->isConnected() ? 2 : 1;
+        ASSERT_TRUE(d->waitForEvents(events));
+        EXPECT_EQ(d->eventLog().back(), "sent 1");
+        // The reply comes from the IPv4 address and is reported as such.
+        ASSERT_TRUE(s->beginReceiving());
+        ASSERT_TRUE(receiver.sendTo(s->localPort_IPv4(), "r"));
+        ASSERT_TRUE(d->waitForDatagrams(1));
+        std::string host;
+        int family = 0;
+        DispatchUdpSocket::getHost(&host, nullptr, &family, d->datagrams[0].address);
+        EXPECT_EQ(host, "127.0.0.1");
+        EXPECT_EQ(family, AF_INET);
+    }
+}
+
 TEST_F(DispatchUdpSocketSend, BadDestinationsAreReportedAndTheSocketStaysOpen) {
     const std::string nameless = "Name or service not known";
     const std::string withNul("127.0.0.1\0evil", 14);

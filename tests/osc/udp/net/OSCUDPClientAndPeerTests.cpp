@@ -127,6 +127,77 @@ TEST_F(OSCUDPSenders, DatagramsThatCouldNeverGoAreRefusedAtTheCall) {
     EXPECT_EQ(oscAddress(receiver.receive()), "/good");
 }
 
+TEST_F(OSCUDPSenders, IPv4DestinationsTakeAtMostTheIPv4Payload) {
+    auto client = OSCUDPClient::create();
+    auto peer =
+        OSCUDPSocket::create(std::nullopt, std::nullopt, std::nullopt, OSCTimeTagMode::ignore);
+    peer->start();
+    // 12 bytes of address, type tags and blob size: 65508 bytes, and the largest OSC packet
+    // (a multiple of 4) that IPv4 carries.
+    const OSCMessage over("/v4", {Data(65496, 1)});
+    const OSCMessage limit("/v4", {Data(65492, 1)});
+    ASSERT_EQ(over.encodedData().size(), 65508u);
+    const std::string refused =
+        "2 Packet is larger than a UDP datagram over IPv4 can carry (65507 bytes).";
+    const auto to = receiver.port();
+    struct Case {
+        const char* name;
+        std::function<void()> send;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"client: IPv4", [&] { client->send(over, "127.0.0.1", to); }, refused},
+        {"client: localhost", [&] { client->send(over, "localhost", to); }, refused},
+        {"client: mapped", [&] { client->send(over, "::ffff:127.0.0.1", to); }, refused},
+        {"peer: IPv4", [&] { peer->send(over, std::string("127.0.0.1"), to); }, refused},
+        {"peer: loopback", [&] { peer->send(over, std::string("loopback"), to); }, refused},
+        {"client: at the limit", [&] { client->send(limit, "127.0.0.1", to); }, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(refusal(c.send), c.expected);
+    }
+    EXPECT_EQ(receiver.receive().size(), 65504u);
+    if (hasIPv6Loopback()) {
+        // IPv6 carries 20 bytes more.
+        PlainSocket receiver6(AF_INET6);
+        ASSERT_TRUE(receiver6.bindLoopback());
+        EXPECT_EQ(refusal([&] { client->send(over, "::1", receiver6.port()); }), "");
+        EXPECT_EQ(receiver6.receive().size(), 65508u);
+    }
+}
+
+TEST_F(OSCUDPSenders, IPv4MappedPeersAreReachedAndHeardAsIPv4) {
+    Inbox inboxA;
+    Inbox inboxB;
+    std::weak_ptr<OSCUDPSocket> weakB;
+    auto b = OSCUDPSocket::create(std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+                                  OSCTimeTagMode::ignore, false, nullptr,
+                                  [&](const OSCMessage& m, const rozuri::OSCTimeTag&,
+                                      const std::string& host, std::uint16_t port) {
+                                      inboxB.handler()(m, {}, host, port);
+                                      if (auto peer = weakB.lock()) {
+                                          peer->send(OSCMessage("/reply"), host, port);
+                                      }
+                                  });
+    weakB = b;
+    b->start();
+    auto a = OSCUDPSocket::create(std::nullopt, std::string("::ffff:127.0.0.1"), b->localPort(),
+                                  OSCTimeTagMode::ignore, false, nullptr, inboxA.handler());
+    a->start();
+    a->send(OSCMessage("/ask"));
+    ASSERT_TRUE(inboxB.waitFor(1));
+    EXPECT_EQ(inboxB.messages[0].host, "127.0.0.1");
+    EXPECT_EQ(inboxB.messages[0].port, a->localPort());
+    ASSERT_TRUE(inboxA.waitFor(1));
+    EXPECT_EQ(inboxA.messages[0].address, "/reply");
+    EXPECT_EQ(inboxA.messages[0].host, "127.0.0.1");
+    // The client reaches a mapped host too.
+    auto client = OSCUDPClient::create();
+    client->send(OSCMessage("/mapped"), "::ffff:127.0.0.1", receiver.port());
+    EXPECT_EQ(oscAddress(receiver.receive()), "/mapped");
+}
+
 TEST_F(OSCUDPSenders, ClientToServerMessagesAndBundles) {
     Inbox inbox;
     auto server = OSCUDPServer::create(0, OSCTimeTagMode::ignore, nullptr, inbox.handler());
