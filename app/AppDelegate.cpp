@@ -109,8 +109,13 @@ void AppDelegate::hideOverlay() {
 }
 
 void AppDelegate::openPreferences() {
+    // While covers are up they keep the keyboard: Preferences opens behind them, unfocused.
+    const bool coversUp = imageOverlay_ && imageOverlay_->isActive();
     if (preferencesWindow_) {
-        desktop::activateIgnoringOtherApps(preferencesWindow_);
+        if (coversUp)
+            showWithoutActivating(preferencesWindow_);
+        else
+            desktop::activateIgnoringOtherApps(preferencesWindow_);
         return;
     }
 
@@ -133,7 +138,17 @@ void AppDelegate::openPreferences() {
     desktop::registerApplicationWindow(window);
 
     preferencesWindow_ = window;
-    desktop::activateIgnoringOtherApps(window);
+    if (coversUp)
+        showWithoutActivating(window);
+    else
+        desktop::activateIgnoringOtherApps(window);
+}
+
+void AppDelegate::showWithoutActivating(QWidget* window) {
+    if (window->isVisible()) return;
+    window->setAttribute(Qt::WA_ShowWithoutActivating, true);
+    window->show();
+    window->setAttribute(Qt::WA_ShowWithoutActivating, false);
 }
 
 bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {

@@ -76,6 +76,8 @@ class AppDelegate : public QObject, public updater::SPUStandardUserDriverDelegat
     void terminated();
 
   private:
+    static void showWithoutActivating(QWidget* window);
+
     foundation::UserDefaults* defaults_;
     std::unique_ptr<desktop::StatusItem> statusItem_;
     std::shared_ptr<FullscreenImageOverlay> imageOverlay_;
