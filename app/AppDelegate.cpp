@@ -1,11 +1,14 @@
 #include "app/AppDelegate.h"
 
+#include <cstdio>
+
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QKeySequence>
 #include <QScreen>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "app/KeyEquivalents.h"
@@ -78,6 +81,16 @@ void AppDelegate::applicationDidFinishLaunching() {
     if (defaults_->boolean("showInDock").value_or(false)) {
         desktop::setActivationPolicy(desktop::ActivationPolicy::regular);
     }
+
+    // Without a tray the application would show nothing at all. A tray that starts with the
+    // session gets a moment; one that comes later still takes the icon (Qt docks it then).
+    QTimer::singleShot(kTrayGrace, this, [this] {
+        if (!statusItem_ || statusItem_->hasButton() || terminating_) return;
+        std::puts(
+            "Mantleshade: there is no system tray, so it has no icon there; Preferences is open "
+            "instead, and launching Mantleshade again shows Preferences.");
+        openPreferences();
+    });
 }
 
 void AppDelegate::applicationWillTerminate() {

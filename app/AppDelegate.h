@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+
 #include <QMenu>
 #include <QObject>
 #include <QPointer>
@@ -70,6 +72,9 @@ class AppDelegate : public QObject, public updater::SPUStandardUserDriverDelegat
     const std::shared_ptr<OSCManager>& oscManager() const { return oscManager_; }
 
     bool eventFilter(QObject* watched, QEvent* event) override;
+
+    // How long a tray that starts with the session has to appear.
+    static constexpr std::chrono::milliseconds kTrayGrace{2000};
 
   signals:
     // Emitted once applicationWillTerminate has run: the application is to end now.

@@ -16,6 +16,7 @@
 #include <thread>
 #include <string>
 
+#include "app/AppDelegate.h"
 #include "covers/OverlayData.h"
 #include "platform/foundation/URL.h"
 #include "platform/foundation/UserDefaults.h"
@@ -245,4 +246,30 @@ TEST_F(MantleshadeE2ETest, AVideoCoverIsStillMovingOnBothMonitorsAfterThreeLoops
     EXPECT_EQ(app_->output().find("stopped moving"), std::string::npos) << app_->output();
     oscsend("/mantleshade/clear");
     EXPECT_TRUE(pollUntil([&] { return monitorsShow(white); })) << app_->output();
+}
+
+TEST_F(MantleshadeE2ETest, WithoutATrayPreferencesOpensAndTheIconDocksWhenOneAppears) {
+    xvfb_->removeTray();
+    app_ = startApp(dir_.path(), dir_ / "out.log");
+    ASSERT_TRUE(app_->waitForOutput("there is no system tray")) << app_->output();
+    EXPECT_TRUE(pollUntil([&] {
+        return !xvfb_->run("xdotool search --onlyvisible --name '^Preferences$' 2>/dev/null")
+                    .empty();
+    })) << "Preferences is not on screen";
+    const std::string out = app_->output();
+    const std::size_t at = out.find("there is no system tray");
+    EXPECT_EQ(out.find("there is no system tray", at + 1), std::string::npos) << out;
+    // A tray that comes later gets the icon.
+    ASSERT_TRUE(xvfb_->provideTray());
+    EXPECT_TRUE(pollUntil([&] { return xvfb_->tray()->dockRequests() > 0; }))
+        << "the icon never asked to dock";
+}
+
+TEST_F(MantleshadeE2ETest, WithATrayNothingButTheIconShows) {
+    launch();
+    EXPECT_TRUE(pollUntil([&] { return xvfb_->tray()->dockRequests() > 0; }));
+    // Past the tray's grace, still no window and no complaint.
+    std::this_thread::sleep_for(mantleshade::AppDelegate::kTrayGrace + 500ms);
+    EXPECT_EQ(app_->output().find("there is no system tray"), std::string::npos) << app_->output();
+    EXPECT_TRUE(xvfb_->run("xdotool search --onlyvisible --name '^Preferences$' 2>/dev/null").empty());
 }
