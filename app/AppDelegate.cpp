@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -158,10 +159,14 @@ void AppDelegate::openPreferences() {
 }
 
 void AppDelegate::showWithoutActivating(QWidget* window) {
-    if (window->isVisible()) return;
-    window->setAttribute(Qt::WA_ShowWithoutActivating, true);
-    window->show();
-    window->setAttribute(Qt::WA_ShowWithoutActivating, false);
+    QPointer<QWidget> keyWindow = QApplication::activeWindow();
+    if (!window->isVisible()) {
+        window->setAttribute(Qt::WA_ShowWithoutActivating, true);
+        window->show();
+        window->setAttribute(Qt::WA_ShowWithoutActivating, false);
+    }
+    // Some platforms activate every window they show: the cover that had the keyboard keeps it.
+    if (keyWindow && keyWindow != window) keyWindow->activateWindow();
 }
 
 bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {

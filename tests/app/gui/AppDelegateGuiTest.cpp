@@ -391,4 +391,26 @@ TEST_F(AppDelegateGuiTest, FinishingUpdateSessionClosesCovers) {
     EXPECT_FALSE(d.imageOverlay()->isActive());
 }
 
+TEST_F(AppDelegateGuiTest, ASecondLaunchWhileCoversAreUpLeavesTheKeyboardWithThem) {
+    AppDelegate& d = makeDelegate();
+    d.applicationDidFinishLaunching();
+    d.blackout();
+    ASSERT_TRUE(settle([&] { return coverCount() == 2 && d.imageOverlay()->isActive(); }));
+    idle();
+    // What a second launch does: Preferences opens behind the covers, without the keyboard.
+    d.openPreferences();
+    ASSERT_NE(d.preferencesWindow(), nullptr);
+    EXPECT_TRUE(d.preferencesWindow()->isVisible());
+    idle();
+    EXPECT_NE(QApplication::activeWindow(), d.preferencesWindow());
+    d.openPreferences();
+    idle();
+    EXPECT_NE(QApplication::activeWindow(), d.preferencesWindow());
+    d.hideOverlay();
+    ASSERT_TRUE(settle([&] { return coverCount() == 0; }));
+    // With the covers gone it comes to the front as before.
+    d.openPreferences();
+    EXPECT_TRUE(settle([&] { return QApplication::activeWindow() == d.preferencesWindow(); }));
+}
+
 }  // namespace
