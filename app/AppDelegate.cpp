@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include <QAction>
@@ -142,7 +143,12 @@ void AppDelegate::openPreferences() {
     layout->addWidget(makePreferencesView(oscManager_, updaterController(), window, defaults_));
     // Made at 500 by 400, then fitted to its content as a hosted view's window is: a smaller
     // window would cut off the tabs. Not resizable.
-    window->setFixedSize(layout->sizeHint().expandedTo(QSize(500, 400)));
+    // The height is the one the content needs at that width, so wrapped texts always fit.
+    QSize size = layout->sizeHint().expandedTo(QSize(500, 400));
+    if (layout->hasHeightForWidth())
+        size.setHeight(std::max(size.height(), layout->totalHeightForWidth(size.width())));
+    size.setHeight(std::max(size.height(), layout->totalMinimumSize().height()));
+    window->setFixedSize(size);
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect frame(QPoint(0, 0), window->size());
         frame.moveCenter(screen->availableGeometry().center());
