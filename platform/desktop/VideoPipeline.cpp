@@ -215,12 +215,15 @@ void VideoPipeline::checkWatchdog() {
 }
 
 void VideoPipeline::seekToStart(bool flush) {
-    if (!pipeline_) return;
+    if (pipeline_) seekToStart(pipeline_, flush);
+}
+
+void VideoPipeline::seekToStart(GstElement* pipeline, bool flush) {
     // A segment seek ends in SEGMENT_DONE instead of end of stream, and the next one joins on
     // without a flush, so the loop has no gap.
     auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_SEGMENT |
                                            (flush ? GST_SEEK_FLAG_FLUSH : GST_SEEK_FLAG_NONE));
-    gst_element_seek(pipeline_, 1.0, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, 0,
+    gst_element_seek(pipeline, 1.0, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, 0,
                      GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE);
 }
 
@@ -229,7 +232,15 @@ int VideoPipeline::onBusMessage(GstBus*, GstMessage* message, void* data) {
     switch (GST_MESSAGE_TYPE(message)) {
         case GST_MESSAGE_ERROR:
         case GST_MESSAGE_EOS:
+            break;
         case GST_MESSAGE_SEGMENT_DONE:
+            // The pipeline's own message, once every stream is done. The next segment seek goes
+            // out from a GStreamer thread right away, so the loop never waits on a busy main thread.
+            if (!GST_IS_PIPELINE(GST_MESSAGE_SRC(message))) return GST_BUS_DROP;
+            gst_element_call_async(
+                GST_ELEMENT(GST_MESSAGE_SRC(message)),
+                [](GstElement* pipeline, gpointer) { seekToStart(pipeline, false); }, nullptr,
+                nullptr);
             break;
         case GST_MESSAGE_ASYNC_DONE:
             if (!GST_IS_PIPELINE(GST_MESSAGE_SRC(message))) return GST_BUS_DROP;
@@ -261,7 +272,6 @@ void VideoPipeline::handleMessage(GstMessage* message, std::uint64_t generation)
             break;
         case GST_MESSAGE_SEGMENT_DONE:
             ++loops_;
-            seekToStart(false);
             break;
         case GST_MESSAGE_EOS:
             // A demuxer that ignored the segment flag: start over the plain way.

@@ -74,6 +74,7 @@ class VideoPipeline final : public QObject {
     void applyPlayState();
     void handleMessage(GstMessage* message, std::uint64_t generation);
     void seekToStart(bool flush);
+    static void seekToStart(GstElement* pipeline, bool flush);
     void takeFrame(GstAppSink* sink, bool preroll);
     void deliverFrame();
 
