@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <gst/gst.h>
+
 #include <sys/stat.h>
 
 #include <chrono>
@@ -147,6 +149,43 @@ TEST(DesktopVideoPipeline, AWindowDeletedFirstLeavesNothingDangling) {
     spinUntil([] { return false; }, 100ms);
     player.reset();  // the player after its window
     EXPECT_FALSE(pipeline->isRunning());
+}
+
+// A clip with a sound track: the sound is never decoded or played, and the video still loops.
+TEST(DesktopVideoPipeline, AClipWithSoundLoopsMuted) {
+    ensureApplication();
+    testsupport::TempDir dir("ms-desktop-video");
+    const std::string clip = (dir / "with-sound.avi").string();
+    gst_init(nullptr, nullptr);
+    const std::string description =
+        "videotestsrc num-buffers=25 pattern=ball ! video/x-raw,width=160,height=90,framerate=25/1"
+        " ! jpegenc ! avimux name=mux ! filesink location=\"" + clip + "\" "
+        "audiotestsrc num-buffers=44 samplesperbuffer=1000 ! audio/x-raw,format=S16LE,rate=44100,"
+        "channels=1 ! mux.";
+    GstElement* make = gst_parse_launch(description.c_str(), nullptr);
+    ASSERT_NE(make, nullptr);
+    gst_element_set_state(make, GST_STATE_PLAYING);
+    GstBus* bus = gst_element_get_bus(make);
+    GstMessage* done = gst_bus_timed_pop_filtered(
+        bus, 30 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    ASSERT_NE(done, nullptr);
+    EXPECT_EQ(GST_MESSAGE_TYPE(done), GST_MESSAGE_EOS);
+    gst_message_unref(done);
+    gst_object_unref(bus);
+    gst_element_set_state(make, GST_STATE_NULL);
+    gst_object_unref(make);
+
+    auto pipeline = std::make_shared<desktop::VideoPipeline>(QString::fromStdString(clip));
+    desktop::GstLoopingPlayer player(pipeline);
+    Covers covers;
+    covers.add(player, 0);
+    player.play();
+    EXPECT_TRUE(spinUntil([&] { return pipeline->loopsCompleted() >= 2; }, 30s))
+        << pipeline->loopsCompleted();
+    EXPECT_EQ(pipeline->restarts(), 0u);
+    EXPECT_GT(covers.views[0]->framesShown(), 40u);
+    player.pause();
+    player.detachOutput();
 }
 
 }  // namespace
