@@ -1,11 +1,16 @@
 #include "app/AppDelegate.h"
 
+#include <algorithm>
+#include <cstdio>
+
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QKeySequence>
 #include <QScreen>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "app/KeyEquivalents.h"
@@ -78,6 +83,16 @@ void AppDelegate::applicationDidFinishLaunching() {
     if (defaults_->boolean("showInDock").value_or(false)) {
         desktop::setActivationPolicy(desktop::ActivationPolicy::regular);
     }
+
+    // Without a tray the application would show nothing at all. A tray that starts with the
+    // session gets a moment; one that comes later still takes the icon (Qt docks it then).
+    QTimer::singleShot(kTrayGrace, this, [this] {
+        if (!statusItem_ || statusItem_->hasButton() || terminating_) return;
+        std::puts(
+            "Mantleshade: there is no system tray, so it has no icon there; Preferences is open "
+            "instead, and launching Mantleshade again shows Preferences.");
+        openPreferences();
+    });
 }
 
 void AppDelegate::applicationWillTerminate() {
@@ -109,8 +124,13 @@ void AppDelegate::hideOverlay() {
 }
 
 void AppDelegate::openPreferences() {
+    // While covers are up they keep the keyboard: Preferences opens behind them, unfocused.
+    const bool coversUp = imageOverlay_ && imageOverlay_->isActive();
     if (preferencesWindow_) {
-        desktop::activateIgnoringOtherApps(preferencesWindow_);
+        if (coversUp)
+            showWithoutActivating(preferencesWindow_);
+        else
+            desktop::activateIgnoringOtherApps(preferencesWindow_);
         return;
     }
 
@@ -123,7 +143,12 @@ void AppDelegate::openPreferences() {
     layout->addWidget(makePreferencesView(oscManager_, updaterController(), window, defaults_));
     // Made at 500 by 400, then fitted to its content as a hosted view's window is: a smaller
     // window would cut off the tabs. Not resizable.
-    window->setFixedSize(layout->sizeHint().expandedTo(QSize(500, 400)));
+    // The height is the one the content needs at that width, so wrapped texts always fit.
+    QSize size = layout->sizeHint().expandedTo(QSize(500, 400));
+    if (layout->hasHeightForWidth())
+        size.setHeight(std::max(size.height(), layout->totalHeightForWidth(size.width())));
+    size.setHeight(std::max(size.height(), layout->totalMinimumSize().height()));
+    window->setFixedSize(size);
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect frame(QPoint(0, 0), window->size());
         frame.moveCenter(screen->availableGeometry().center());
@@ -133,7 +158,21 @@ void AppDelegate::openPreferences() {
     desktop::registerApplicationWindow(window);
 
     preferencesWindow_ = window;
-    desktop::activateIgnoringOtherApps(window);
+    if (coversUp)
+        showWithoutActivating(window);
+    else
+        desktop::activateIgnoringOtherApps(window);
+}
+
+void AppDelegate::showWithoutActivating(QWidget* window) {
+    QPointer<QWidget> keyWindow = QApplication::activeWindow();
+    if (!window->isVisible()) {
+        window->setAttribute(Qt::WA_ShowWithoutActivating, true);
+        window->show();
+        window->setAttribute(Qt::WA_ShowWithoutActivating, false);
+    }
+    // Some platforms activate every window they show: the cover that had the keyboard keeps it.
+    if (keyWindow && keyWindow != window) keyWindow->activateWindow();
 }
 
 bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+
 #include <QMenu>
 #include <QObject>
 #include <QPointer>
@@ -71,11 +73,16 @@ class AppDelegate : public QObject, public updater::SPUStandardUserDriverDelegat
 
     bool eventFilter(QObject* watched, QEvent* event) override;
 
+    // How long a tray that starts with the session has to appear.
+    static constexpr std::chrono::milliseconds kTrayGrace{2000};
+
   signals:
     // Emitted once applicationWillTerminate has run: the application is to end now.
     void terminated();
 
   private:
+    static void showWithoutActivating(QWidget* window);
+
     foundation::UserDefaults* defaults_;
     std::unique_ptr<desktop::StatusItem> statusItem_;
     std::shared_ptr<FullscreenImageOverlay> imageOverlay_;

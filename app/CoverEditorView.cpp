@@ -32,11 +32,13 @@ CoverEditorView::CoverEditorView(CoverEditor& editor, ConnectedMonitors& monitor
     picker_ = new QComboBox(this);
     picker_->setObjectName("coverPicker");
     picker_->setAccessibleName(PreferencesTexts::text("Edit"));
-    // The closed picker grows with its texts, which follow name edits.
-    picker_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    // The picker fills its cell and never asks for more room than a short label: long names are
+    // elided to the cell, so they cannot widen (and thereby reflow) the Preferences window.
+    picker_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    picker_->setMinimumContentsLength(kPickerContentsLength);
     for (int id = CoverEditor::kFirstID; id <= CoverEditor::kLastID; ++id)
         picker_->addItem(QString(), id);
-    grid->addWidget(picker_, 0, 1, Qt::AlignLeft | Qt::AlignBaseline);
+    grid->addWidget(picker_, 0, 1, Qt::AlignBaseline);
     grid->addWidget(new QLabel(PreferencesTexts::text("Name"), this), 1, 0,
                     Qt::AlignRight | Qt::AlignBaseline);
     nameField_ = new QLineEdit(this);

@@ -22,6 +22,9 @@ class CoverEditorView : public QWidget {
     Q_OBJECT
 
   public:
+    // The characters the closed picker is sized for, whatever the names.
+    static constexpr int kPickerContentsLength = 24;
+
     CoverEditorView(CoverEditor& editor, ConnectedMonitors& monitors, QWidget* parent = nullptr);
 
     // Shows the stored list again.

@@ -1,6 +1,8 @@
 #include "app/PreferencesSystemServices.h"
 
 #include <QApplication>
+#include <QMessageBox>
+#include <QPointer>
 #include <cmath>
 
 #include "app/OSCManager.h"
@@ -89,7 +91,18 @@ std::optional<foundation::URL> PreferencesSystemServices::chooseMedia() {
 }
 
 void PreferencesSystemServices::revealInFileManager(const foundation::URL& url) {
-    desktop::FileReveal::reveal(url.path());
+    const QString path = QString::fromStdString(url.path());
+    QPointer<QWidget> window = QApplication::activeWindow();
+    desktop::FileReveal::reveal(url.path(), [path, window] {
+        // Otherwise the click would do nothing visible at all.
+        auto* box = new QMessageBox(QMessageBox::Information, "Reveal",
+                                    "No file manager could show the file. It is at:\n" + path,
+                                    QMessageBox::Ok, window);
+        box->setObjectName("revealFailedMessage");
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setWindowModality(Qt::WindowModal);
+        box->open();
+    });
 }
 
 }  // namespace mantleshade

@@ -18,6 +18,11 @@ int main(int argc, char** argv) {
             stderr);
         return 1;
     }
+    // A display that is named but cannot be opened would end in Qt's abort as well.
+    if (const std::string problem = desktop::displayProblem(argc, argv); !problem.empty()) {
+        std::fprintf(stderr, "%s\n", problem.c_str());
+        return 1;
+    }
     // One running copy per user and display; a second launch shows the first one's Preferences.
     desktop::SingleInstance instance(MANTLESHADE_APP_ID, desktop::displayKey());
     std::string problem;

@@ -23,20 +23,26 @@ if(TARGET mantleshade)
   install(FILES ${ms_packaging}/mantleshade.svg RENAME ${MS_APP_ID}.svg
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps COMPONENT application)
 
-  # Menus and docks that do not read SVG get a 256 px PNG, rendered from the SVG.
+  # Menus and docks that do not read SVG get PNGs at the usual theme sizes, rendered from the SVG.
   find_program(MS_RSVG_CONVERT rsvg-convert)
   if(MS_RSVG_CONVERT)
-    add_custom_command(
-      OUTPUT ${ms_generated}/${MS_APP_ID}.png
-      COMMAND ${MS_RSVG_CONVERT} -w 256 -h 256 -o ${ms_generated}/${MS_APP_ID}.png
-              ${ms_packaging}/mantleshade.svg
-      DEPENDS ${ms_packaging}/mantleshade.svg
-      VERBATIM)
-    add_custom_target(mantleshade_icon ALL DEPENDS ${ms_generated}/${MS_APP_ID}.png)
-    install(FILES ${ms_generated}/${MS_APP_ID}.png
-            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/256x256/apps COMPONENT application)
+    set(ms_icon_pngs "")
+    foreach(px 16 32 48 64 128 256)
+      set(png ${ms_generated}/icons/${px}/${MS_APP_ID}.png)
+      add_custom_command(
+        OUTPUT ${png}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${ms_generated}/icons/${px}
+        COMMAND ${MS_RSVG_CONVERT} -w ${px} -h ${px} -o ${png} ${ms_packaging}/mantleshade.svg
+        DEPENDS ${ms_packaging}/mantleshade.svg
+        VERBATIM)
+      list(APPEND ms_icon_pngs ${png})
+      install(FILES ${png}
+              DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${px}x${px}/apps
+              COMPONENT application)
+    endforeach()
+    add_custom_target(mantleshade_icon ALL DEPENDS ${ms_icon_pngs})
   else()
-    message(WARNING "rsvg-convert (librsvg2-bin) not found: the 256 px icon is not installed")
+    message(WARNING "rsvg-convert (librsvg2-bin) not found: the PNG icons are not installed")
   endif()
 endif()
 

@@ -7,6 +7,7 @@
 #include <QScreen>
 #include <QWindow>
 
+#include "platform/desktop/GstLoopingPlayer.h"
 #include "platform/desktop/ImageView.h"
 #include "platform/desktop/QtLoopingPlayer.h"
 #include "platform/desktop/VideoView.h"
@@ -58,7 +59,10 @@ void CoverWindow::setImageContent(const QImage& image) {
 
 void CoverWindow::setVideoContent(LoopingPlayer& player) {
     auto* view = new VideoView(this);
-    if (auto* qtPlayer = dynamic_cast<QtLoopingPlayer*>(&player)) qtPlayer->attach(*view);
+    if (auto* gstPlayer = dynamic_cast<GstLoopingPlayer*>(&player))
+        gstPlayer->attach(*view);
+    else if (auto* qtPlayer = dynamic_cast<QtLoopingPlayer*>(&player))
+        qtPlayer->attach(*view);
     setContent(view);
 }
 

@@ -72,6 +72,9 @@ std::optional<std::string> OpenPanel::runModal(QWidget* parent) const {
                                                    : QFileDialog::ExistingFile);
     }
     if (!allowedContentTypes.empty()) dialog.setNameFilters(nameFilters(allowedContentTypes));
+    // Modal to the window that opened it only: an application-modal dialog would block the cover
+    // windows, which must take every click and key while they are up.
+    dialog.setWindowModality(Qt::WindowModal);
     // Some window managers give the keyboard to no window when a dialog closes: hand it back to
     // the window that opened the dialog, so typing goes on where it was.
     QPointer<QWidget> owner = parent ? parent->window() : nullptr;

@@ -12,7 +12,7 @@ namespace desktop {
 // The kinds of file an open panel may offer.
 enum class ContentType { pngImage = 0, jpegImage = 1, movie = 2, mpeg4Movie = 3 };
 
-// A modal file chooser (QFileDialog). The content types become its name filters, preceded by one
+// A file chooser (QFileDialog), modal to the window that opens it. The content types become its name filters, preceded by one
 // filter that offers them all together.
 class OpenPanel {
   public:
@@ -23,7 +23,7 @@ class OpenPanel {
     // Shown as the dialog's title.
     std::string message;
 
-    // Runs the dialog modally; the chosen file's absolute path, or nullopt when cancelled. The
+    // Runs the dialog (window-modal to `parent`'s window); the chosen file's absolute path, or nullopt when cancelled. The
     // keyboard then goes back to `parent`'s window and the widget that had it.
     std::optional<std::string> runModal(QWidget* parent = nullptr) const;
 

@@ -1,12 +1,14 @@
 #include "platform/desktop/QtWindowSystem.h"
 
+#include <QFileInfo>
 #include <QImage>
 
 #include "platform/desktop/Accessibility.h"
 #include "platform/desktop/CoverWindow.h"
 #include "platform/desktop/CoverWindowPool.h"
 #include "platform/desktop/ImageCache.h"
-#include "platform/desktop/QtLoopingPlayer.h"
+#include "platform/desktop/GstLoopingPlayer.h"
+#include "platform/desktop/VideoPipeline.h"
 #include "platform/desktop/X11KeyboardTap.h"
 
 namespace desktop {
@@ -55,7 +57,17 @@ void QtWindowSystem::prefetchImages(const std::vector<foundation::URL>& urls) {
 }
 
 std::shared_ptr<LoopingPlayer> QtWindowSystem::createLoopingPlayer(const foundation::URL& url) {
-    return std::make_shared<QtLoopingPlayer>(url);
+    QString path = QString::fromStdString(url.isFileURL() ? url.path() : url.absoluteString());
+    // The same file on several screens is decoded once.
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    if (!canonical.isEmpty()) path = canonical;
+    std::erase_if(pipelines_, [](const auto& entry) { return entry.second.expired(); });
+    std::shared_ptr<VideoPipeline> pipeline = pipelines_[path].lock();
+    if (!pipeline) {
+        pipeline = std::make_shared<VideoPipeline>(path);
+        pipelines_[path] = pipeline;
+    }
+    return std::make_shared<GstLoopingPlayer>(std::move(pipeline));
 }
 
 QImage QtWindowSystem::loadImage(const foundation::URL& url) {

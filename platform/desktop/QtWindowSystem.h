@@ -1,14 +1,19 @@
 #pragma once
 
+#include <map>
 #include <memory>
+
+#include <QString>
 
 #include "platform/desktop/WindowSystem.h"
 
 namespace desktop {
 
 class CoverWindowPool;
+class VideoPipeline;
 
-// WindowSystem on Qt: CoverWindow (kept between shows in a CoverWindowPool), QtLoopingPlayer,
+// WindowSystem on Qt: CoverWindow (kept between shows in a CoverWindowPool), GstLoopingPlayer
+// (one VideoPipeline per file, shared by the screens that show it),
 // images through ImageCache and, on X11, X11KeyboardTap.
 class QtWindowSystem final : public WindowSystem {
   public:
@@ -32,6 +37,7 @@ class QtWindowSystem final : public WindowSystem {
 
   private:
     std::unique_ptr<CoverWindowPool> pool_;
+    std::map<QString, std::weak_ptr<VideoPipeline>> pipelines_;
 };
 
 }  // namespace desktop

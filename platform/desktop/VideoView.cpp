@@ -32,7 +32,11 @@ void VideoView::takeFrame(const QVideoFrame& frame) {
     if (!frame.isValid()) return;
     QImage image = frame.toImage();
     if (image.isNull()) return;
-    frame_ = std::move(image);
+    showFrame(image);
+}
+
+void VideoView::showFrame(const QImage& frame) {
+    frame_ = frame;
     ++framesShown_;
     update();
     emit frameShown();

@@ -11,7 +11,7 @@ class QMediaPlayer;
 
 namespace desktop {
 
-// Paints the frames of a player's video in aspect fill: scaled to cover the view, centred, the
+// Paints the frames of a video (a VideoPipeline's, or a QMediaPlayer's) in aspect fill: scaled to cover the view, centred, the
 // overflow cropped.
 class VideoView : public QWidget {
     Q_OBJECT
@@ -23,6 +23,8 @@ class VideoView : public QWidget {
 
     // Makes `player` render into this view.
     void attach(QMediaPlayer* player);
+    // Shows `frame` next (frames handed over by a VideoPipeline).
+    void showFrame(const QImage& frame);
 
     QVideoSink* sink() { return &sink_; }
     std::uint64_t framesShown() const { return framesShown_; }

@@ -14,7 +14,8 @@ deb=$(find "$tmp" -maxdepth 1 -name '*.deb')
 
 files=$(dpkg-deb -c "$deb" | awk '{print $6}')
 for f in usr/bin/mantleshade usr/share/applications/$id.desktop usr/share/metainfo/$id.metainfo.xml \
-         usr/share/icons/hicolor/scalable/apps/$id.svg usr/share/icons/hicolor/256x256/apps/$id.png; do
+         usr/share/icons/hicolor/scalable/apps/$id.svg usr/share/icons/hicolor/256x256/apps/$id.png \
+         usr/share/icons/hicolor/48x48/apps/$id.png usr/share/icons/hicolor/16x16/apps/$id.png; do
     grep -qx "./$f" <<<"$files" || fail "$f is not in the package"
 done
 ! grep -E '/include/|\.a$|/cmake/|\.pc$' <<<"$files" || fail "the library is in the application's package"

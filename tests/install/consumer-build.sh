@@ -19,7 +19,10 @@ for f in bin/mantleshade share/applications/$id.desktop share/metainfo/$id.metai
 done
 [ -n "$(find "$prefix" -name 'rozuri.pc')" ] || fail "rozuri.pc is not installed"
 [ -x "$prefix/bin/mantleshade" ] || fail "bin/mantleshade is not executable"
-file "$prefix/share/icons/hicolor/256x256/apps/$id.png" | grep -q '256 x 256' || fail "the PNG icon is not 256 px"
+for px in 16 32 48 64 128 256; do
+    file "$prefix/share/icons/hicolor/${px}x${px}/apps/$id.png" | grep -q "$px x $px" \
+        || fail "the ${px} px PNG icon is missing or not ${px} px"
+done
 # The library never brings Qt along.
 if grep -rIl -e 'Qt6' -e '#include <Q' "$prefix/include" "$prefix"/lib*/cmake "$prefix"/lib*/pkgconfig 2>/dev/null \
     | grep -q .; then

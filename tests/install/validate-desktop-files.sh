@@ -5,4 +5,6 @@ set -euo pipefail
 desktop-file-validate "$1"
 grep -qx 'Categories=AudioVideo;Video;' "$1"
 grep -qx 'Terminal=false' "$1"
+# Docks tie the window (WM_CLASS class "Mantleshade") to the entry by this key.
+grep -qx 'StartupWMClass=Mantleshade' "$1"
 appstreamcli validate --no-net --strict "$2"

@@ -26,10 +26,13 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "tests/support/XEmbedTray.h"
 
 namespace testsupport {
 
@@ -152,6 +155,7 @@ class Xvfb {
     }
 
     ~Xvfb() {
+        tray_.reset();
         if (pid_ > 0) {
             ::kill(pid_, SIGTERM);
             auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -180,6 +184,15 @@ class Xvfb {
 
     bool ok() const { return ok_; }
     const std::string& error() const { return error_; }
+
+    // A stand-in tray is there from the start, as on a desktop with one; these take it away and
+    // bring it (back).
+    void removeTray() { tray_.reset(); }
+    bool provideTray() {
+        tray_ = std::make_unique<XEmbedTray>(display());
+        return tray_->ok();
+    }
+    XEmbedTray* tray() const { return tray_.get(); }
     int displayNumber() const { return number_; }
     // ":N"
     std::string display() const { return ":" + std::to_string(number_); }
@@ -219,6 +232,8 @@ class Xvfb {
     }
 
   private:
+    std::unique_ptr<XEmbedTray> tray_;
+
     void fail(std::string why) {
         ok_ = false;
         error_ = std::move(why);
@@ -287,6 +302,7 @@ class Xvfb {
             if (status != 0) return fail("xrandr --setmonitor " + m.name + " failed");
             first = false;
         }
+        if (!provideTray()) return fail("the stand-in tray could not take its selection");
         ok_ = true;
     }
 

@@ -3,6 +3,9 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include "covers/OverlayData.h"
+#include <optional>
+#include <QAbstractButton>
 
 #include <QAction>
 #include <QApplication>
@@ -389,6 +392,54 @@ TEST_F(AppDelegateGuiTest, FinishingUpdateSessionClosesCovers) {
     d.updaterController().checkForUpdates();
     ASSERT_TRUE(settle([&] { return coverCount() == 0; }));
     EXPECT_FALSE(d.imageOverlay()->isActive());
+}
+
+TEST_F(AppDelegateGuiTest, ASecondLaunchWhileCoversAreUpLeavesTheKeyboardWithThem) {
+    AppDelegate& d = makeDelegate();
+    d.applicationDidFinishLaunching();
+    d.blackout();
+    ASSERT_TRUE(settle([&] { return coverCount() == 2 && d.imageOverlay()->isActive(); }));
+    idle();
+    // What a second launch does: Preferences opens behind the covers, without the keyboard.
+    d.openPreferences();
+    ASSERT_NE(d.preferencesWindow(), nullptr);
+    EXPECT_TRUE(d.preferencesWindow()->isVisible());
+    idle();
+    EXPECT_NE(QApplication::activeWindow(), d.preferencesWindow());
+    d.openPreferences();
+    idle();
+    EXPECT_NE(QApplication::activeWindow(), d.preferencesWindow());
+    d.hideOverlay();
+    ASSERT_TRUE(settle([&] { return coverCount() == 0; }));
+    // With the covers gone it comes to the front as before.
+    d.openPreferences();
+    EXPECT_TRUE(settle([&] { return QApplication::activeWindow() == d.preferencesWindow(); }));
+}
+
+TEST_F(AppDelegateGuiTest, PreferencesKeepsItsSizeAndFitsWhateverTheCoverNames) {
+    AppDelegate& d = makeDelegate();
+    d.applicationDidFinishLaunching();
+    std::optional<QSize> first;
+    for (int length : {0, 42, 95, 300}) {
+        SCOPED_TRACE(length);
+        std::vector<mantleshade::OverlayData> covers(1);
+        covers[0].name = std::string(static_cast<std::size_t>(length), 'W');
+        ASSERT_TRUE(mantleshade::OverlayData::saveList(covers, *defaults_));
+        d.openPreferences();
+        QPointer<QWidget> window = d.preferencesWindow();
+        ASSERT_NE(window, nullptr);
+        QTest::qWait(1);
+        if (!first) first = window->size();
+        EXPECT_EQ(window->size(), *first);
+        for (auto* button : window->findChildren<QAbstractButton*>()) {
+            if (!button->isVisibleTo(window)) continue;
+            const QRect where(button->mapTo(window, QPoint(0, 0)), button->size());
+            EXPECT_TRUE(window->rect().contains(where))
+                << button->text().toStdString() << " is cut off";
+        }
+        window->close();
+        ASSERT_TRUE(settle([&] { return window.isNull(); }));
+    }
 }
 
 }  // namespace
