@@ -146,8 +146,9 @@ class OSCValueList {
             size_ = n;
             return;
         }
+        AnyOSCValue value(fill);  // `fill` may be in this list
         reserve(n);
-        while (size_ < n) emplace_back(fill);
+        while (size_ < n) emplace_back(value);
     }
     iterator insert(const_iterator pos, AnyOSCValue v) {
         size_type at = static_cast<size_type>(pos - begin());

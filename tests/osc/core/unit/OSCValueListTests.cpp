@@ -62,7 +62,7 @@ TEST(OSCValueList, KeepsValuesAcrossTheInlineLimit) {
     }
 }
 
-// A value taken from the list itself survives the growth its push causes.
+// A value taken from the list itself survives the growth its push or resize causes.
 TEST(OSCValueList, PushOfItsOwnValueSurvivesGrowth) {
     OSCValueList list = numbered(4);
     ASSERT_EQ(list.size(), list.capacity());
@@ -71,6 +71,11 @@ TEST(OSCValueList, PushOfItsOwnValueSurvivesGrowth) {
     EXPECT_EQ(list[4], AnyOSCValue(std::string("s1")));
     EXPECT_EQ(list[5], AnyOSCValue(std::string("s3")));
     EXPECT_THROW((void)list.at(6), std::out_of_range);
+    list.resize(20, list[1]);
+    EXPECT_EQ(list.size(), 20u);
+    EXPECT_EQ(list[19], AnyOSCValue(std::string("s1")));
+    list.resize(2, list[0]);
+    EXPECT_EQ(list, (std::vector<AnyOSCValue>{std::int32_t{0}, std::string("s1")}));
 }
 
 // The shapes callers write keep compiling and mean what they meant with a vector.
