@@ -20,16 +20,19 @@ namespace rozuri {
 struct OSCWireArgument {
     enum class Kind : std::uint8_t { bare, word, doubleWord, text, blob };
 
-    char tag = 0;
-    Kind kind = Kind::bare;
-    std::uint64_t bits = 0;         // word, doubleWord: written big-endian
-    const void* bytes = nullptr;    // text (ASCII, no NUL), blob
-    std::size_t size = 0;
+    // No default member values: a writer's array of these is left unfilled until used.
+    char tag;
+    Kind kind;
+    std::uint64_t bits;   // word, doubleWord: written big-endian
+    const void* bytes;    // text (ASCII, no NUL), blob
+    std::size_t size;
 
-    static OSCWireArgument bare(char tag) { return {tag, Kind::bare}; }
-    static OSCWireArgument word(char tag, std::uint32_t bits) { return {tag, Kind::word, bits}; }
+    static OSCWireArgument bare(char tag) { return {tag, Kind::bare, 0, nullptr, 0}; }
+    static OSCWireArgument word(char tag, std::uint32_t bits) {
+        return {tag, Kind::word, bits, nullptr, 0};
+    }
     static OSCWireArgument doubleWord(char tag, std::uint64_t bits) {
-        return {tag, Kind::doubleWord, bits};
+        return {tag, Kind::doubleWord, bits, nullptr, 0};
     }
     static OSCWireArgument text(char tag, std::string_view text) {
         return {tag, Kind::text, 0, text.data(), text.size()};
