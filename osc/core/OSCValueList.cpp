@@ -21,14 +21,8 @@ void OSCValueList::release() noexcept {
     capacity_ = inlineCapacity;
 }
 
-void OSCValueList::takeFrom(OSCValueList& other) noexcept {
-    if (other.isInline()) {
-        std::uninitialized_move(other.begin(), other.end(), local());
-        size_ = other.size_;
-        other.clear();
-        return;
-    }
-    // A heap block changes hands; `other` is left empty and inline.
+// A heap block changes hands; `other` is left empty and inline.
+void OSCValueList::takeBlockFrom(OSCValueList& other) noexcept {
     data_ = other.data_;
     size_ = other.size_;
     capacity_ = other.capacity_;

@@ -16,6 +16,7 @@
 #include <new>
 #include <span>
 #include <stdexcept>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -180,6 +181,14 @@ class OSCValueList {
     template <std::input_iterator It>
     void assign(It first, It last) {
         clear();
+        if constexpr (std::is_same_v<It, const AnyOSCValue*> || std::is_same_v<It, AnyOSCValue*>) {
+            // Copies of values never throw: straight into place.
+            auto n = static_cast<size_type>(last - first);
+            reserve(n);
+            std::uninitialized_copy(first, last, data_);
+            size_ = n;
+            return;
+        }
         if constexpr (std::forward_iterator<It>)
             reserve(static_cast<size_type>(std::distance(first, last)));
         for (; first != last; ++first) emplace_back(*first);
@@ -208,7 +217,19 @@ class OSCValueList {
     }
     void grow(size_type n);
     void release() noexcept;
-    void takeFrom(OSCValueList& other) noexcept;
+    void takeFrom(OSCValueList& other) noexcept {
+        if (!other.isInline()) {
+            takeBlockFrom(other);
+            return;
+        }
+        for (size_type i = 0; i < other.size_; ++i) {
+            ::new (static_cast<void*>(local() + i)) AnyOSCValue(std::move(other.data_[i]));
+            std::destroy_at(other.data_ + i);
+        }
+        size_ = other.size_;
+        other.size_ = 0;
+    }
+    void takeBlockFrom(OSCValueList& other) noexcept;
 
     AnyOSCValue* data_ = local();
     size_type size_ = 0;
