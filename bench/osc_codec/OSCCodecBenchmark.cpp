@@ -2,8 +2,9 @@
 // and oscpack, then print messages per second and our ratio to each peer.
 //
 // The mix: a message with one int32, one with three floats, one with a string and a blob, and
-// a bundle of two messages; one round is 5 messages. Encode has three rows of ours: build and
-// encode, encode of built packets, and encode of built packets into a buffer kept by the caller.
+// a bundle of two messages; one round is 5 messages. Encode has four rows of ours: build and
+// encode, encode straight from the values (OSCPacketWriter, for a packet made only to be sent),
+// encode of built packets, and encode of built packets into a buffer kept by the caller.
 
 #include <benchmark/benchmark.h>
 #include <lo/lo.h>
@@ -22,6 +23,7 @@
 
 #include "osc/core/OSCCoreValueTypes.h"
 #include "osc/core/OSCPacket.h"
+#include "osc/core/OSCPacketWriter.h"
 
 namespace {
 
@@ -244,6 +246,35 @@ void BM_Encode_ROZUri(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kMessagesPerRound);
 }
 
+// The same packets written straight from the values into a buffer the caller keeps, as a
+// sender does that builds a packet only to send it, and as oscpack's stream writes.
+void BM_EncodeDirect_ROZUri(benchmark::State& state) {
+    Data buffer;
+    buffer.reserve(1024);
+    const std::string text("hello world");
+    for (auto _ : state) {
+        std::size_t total = 0;
+        buffer.clear();
+        rozuri::OSCPacketWriter(buffer).message("/mixer/1/mute", std::int32_t{1});
+        total += buffer.size();
+        buffer.clear();
+        rozuri::OSCPacketWriter(buffer).message("/xyz/position", 0.25f, 0.5f, 0.75f);
+        total += buffer.size();
+        buffer.clear();
+        rozuri::OSCPacketWriter(buffer).message("/label/text", text, kBlob);
+        total += buffer.size();
+        buffer.clear();
+        rozuri::OSCPacketWriter(buffer)
+            .beginBundle(rozuri::OSCTimeTag(0x83AA7E8080000000ULL))
+            .message("/mixer/1/mute", std::int32_t{0})
+            .message("/xyz/position", 1.0f, 2.0f, 3.0f)
+            .endBundle();
+        total += buffer.size();
+        benchmark::DoNotOptimize(total);
+    }
+    state.SetItemsProcessed(state.iterations() * kMessagesPerRound);
+}
+
 const std::vector<OSCPacket>& builtMix() {
     static const std::vector<OSCPacket> packets = mixPackets();
     return packets;
@@ -361,6 +392,7 @@ void registerBenchmarks(benchmark::IterationCount iterations) {
         {"BM_Decode_liblo", BM_Decode_liblo},
         {"BM_Decode_oscpack", BM_Decode_oscpack},
         {"BM_Encode_ROZUri", BM_Encode_ROZUri},
+        {"BM_EncodeDirect_ROZUri", BM_EncodeDirect_ROZUri},
         {"BM_EncodeBuilt_ROZUri", BM_EncodeBuilt_ROZUri},
         {"BM_EncodeInto_ROZUri", BM_EncodeInto_ROZUri},
         {"BM_Encode_liblo", BM_Encode_liblo},
@@ -413,11 +445,29 @@ bool peersAgree() {
     return ours == lo && ours == op;
 }
 
+// The direct rows must write the bytes the built packets encode to.
+bool directWriterAgrees() {
+    std::vector<Data> direct(4);
+    rozuri::OSCPacketWriter(direct[0]).message("/mixer/1/mute", std::int32_t{1});
+    rozuri::OSCPacketWriter(direct[1]).message("/xyz/position", 0.25f, 0.5f, 0.75f);
+    rozuri::OSCPacketWriter(direct[2]).message("/label/text", std::string("hello world"), kBlob);
+    rozuri::OSCPacketWriter(direct[3])
+        .beginBundle(rozuri::OSCTimeTag(0x83AA7E8080000000ULL))
+        .message("/mixer/1/mute", std::int32_t{0})
+        .message("/xyz/position", 1.0f, 2.0f, 3.0f)
+        .endBundle();
+    return direct == wireMix();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (!peersAgree()) {
         std::fprintf(stderr, "peers decode the mix differently\n");
+        return 1;
+    }
+    if (!directWriterAgrees()) {
+        std::fprintf(stderr, "the direct writer's bytes differ from the built packets'\n");
         return 1;
     }
     // --iterations=N runs each benchmark exactly N times: instruction counts under callgrind
@@ -439,7 +489,7 @@ int main(int argc, char** argv) {
 
     std::printf(
         "\nmessages per second (mix of 5 messages: int, 3 floats, string+blob, bundle of 2)\n");
-    for (const char* op : {"Decode", "Encode", "EncodeBuilt", "EncodeInto"}) {
+    for (const char* op : {"Decode", "Encode", "EncodeDirect", "EncodeBuilt", "EncodeInto"}) {
         double ours = reporter.rates[std::string("BM_") + op + "_ROZUri"];
         // The peers have one encode row each (they build nothing beforehand).
         std::string peerOp = std::string(op).starts_with("Encode") ? "Encode" : op;

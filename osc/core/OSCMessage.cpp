@@ -15,6 +15,7 @@
 #include "osc/core/OSCSerialization.h"
 #include "osc/core/OSCStringAltValue.h"
 #include "osc/core/OSCTimeTag.h"
+#include "osc/core/OSCWireWriter.h"
 #include "osc/core/TextUtilities.h"
 
 namespace rozuri {
@@ -97,14 +98,14 @@ struct FastReader {
 // decoder does, into `values` and a view of the address. Anything else (arrays, other tags,
 // CR LF, any failure) gives false, and the general decoder then decides, with its exact error
 // texts.
-bool decodeCommonMessage(DataView data, std::string_view& addressOut,
-                         std::vector<AnyOSCValue>& values) {
+bool decodeCommonMessage(DataView data, std::string_view& addressOut, OSCValueList& values) {
     if (data.size() % 4 != 0 || data.empty() || data[0] != '/') return false;
     const BuiltInTags& builtIn = builtInTags();
     FastReader in{data};
     DataView address, tags;
     if (!in.asciiChunk(address) || !in.asciiChunk(tags)) return false;
-    values.reserve(tags.size());
+    // The tags but their leading ',': a list of a few values stays inline.
+    values.reserve(tags.size() - (!tags.empty() && tags[0] == ','));
     try {
         for (std::uint8_t tag : tags) {
             if (tag == ',') continue;
@@ -155,30 +156,6 @@ bool decodeCommonMessage(DataView data, std::string_view& addressOut,
     return true;
 }
 
-// Strings and blobs up to this size take the direct path; larger ones go through the general
-// encoder, which owns the length limits.
-constexpr std::size_t kDirectPayloadLimit = 65536;
-
-// Text that goes on the wire as it is: ASCII without NUL.
-bool isWireReadyText(const std::string& text) {
-    return isASCIIText(text) && !std::memchr(text.data(), 0, text.size());
-}
-
-// The value kinds the direct writer handles, by descriptor identity; a miss only means the
-// general encoder is used.
-enum class DirectKind : std::uint8_t {
-    none,
-    int32,
-    float32,
-    float64,
-    int64,
-    timeTag,
-    midi,
-    text,
-    blob,
-    bare
-};
-
 struct DirectTypes {
     const OSCValueDescriptor* int32 = &oscValueDescriptor<std::int32_t>();
     const OSCValueDescriptor* float32 = &oscValueDescriptor<float>();
@@ -199,163 +176,60 @@ const DirectTypes& directTypes() {
     return types;
 }
 
-// The kind and tag of a value the direct writer handles (adding its payload size), or none.
-DirectKind directKind(const AnyOSCValue& v, const DirectTypes& t, char& tag, std::size_t& payload) {
+// The value in wire form, when it is of a plain built-in kind the direct writer handles; false
+// only means the general encoder is used.
+bool wireArgument(const AnyOSCValue& v, const DirectTypes& t, OSCWireArgument& out) {
     const OSCValueDescriptor* type = &v.descriptor();
     const void* raw = v.rawValue();
     if (type == t.int32) {
-        tag = 'i';
-        payload += 4;
-        return DirectKind::int32;
-    }
-    if (type == t.float32) {
-        tag = 'f';
-        payload += 4;
-        return DirectKind::float32;
-    }
-    if (type == t.string || type == t.stringAlt) {
-        const std::string& text = type == t.string
-                                      ? *static_cast<const std::string*>(raw)
-                                      : static_cast<const OSCStringAltValue*>(raw)->string;
-        if (text.size() > kDirectPayloadLimit || !isWireReadyText(text)) return DirectKind::none;
-        tag = type == t.string ? 's' : 'S';
-        payload += text.size() + 4 - text.size() % 4;
-        return DirectKind::text;
-    }
-    if (type == t.blob) {
+        out = wireArgumentOf(*static_cast<const std::int32_t*>(raw));
+    } else if (type == t.float32) {
+        out = wireArgumentOf(*static_cast<const float*>(raw));
+    } else if (type == t.string || type == t.stringAlt) {
+        bool plain = type == t.string;
+        const std::string& text = plain ? *static_cast<const std::string*>(raw)
+                                        : static_cast<const OSCStringAltValue*>(raw)->string;
+        if (!isWireReadyText(text)) return false;
+        out = OSCWireArgument::text(plain ? 's' : 'S', text);
+    } else if (type == t.blob) {
         const Data& blob = *static_cast<const Data*>(raw);
-        if (blob.size() > kDirectPayloadLimit) return DirectKind::none;
-        tag = 'b';
-        payload += 4 + blob.size() + blobPadCount(blob.size());
-        return DirectKind::blob;
+        if (blob.size() > kWirePayloadLimit) return false;
+        out = OSCWireArgument::blob(blob);
+    } else if (type == t.float64) {
+        out = wireArgumentOf(*static_cast<const double*>(raw));
+    } else if (type == t.int64) {
+        out = wireArgumentOf(*static_cast<const std::int64_t*>(raw));
+    } else if (type == t.timeTag) {
+        out = wireArgumentOf(*static_cast<const OSCTimeTag*>(raw));
+    } else if (type == t.midi) {
+        out = wireArgumentOf(*static_cast<const OSCMIDIValue*>(raw));
+    } else if (type == t.impulse) {
+        out = OSCWireArgument::bare('I');
+    } else if (type == t.null) {
+        out = OSCWireArgument::bare('N');
+    } else if (type == t.boolean) {
+        out = wireArgumentOf(*static_cast<const bool*>(raw));
+    } else {
+        return false;
     }
-    if (type == t.float64) {
-        tag = 'd';
-        payload += 8;
-        return DirectKind::float64;
-    }
-    if (type == t.int64) {
-        tag = 'h';
-        payload += 8;
-        return DirectKind::int64;
-    }
-    if (type == t.timeTag) {
-        tag = 't';
-        payload += 8;
-        return DirectKind::timeTag;
-    }
-    if (type == t.midi) {
-        tag = 'm';
-        payload += 4;
-        return DirectKind::midi;
-    }
-    if (type == t.impulse) {
-        tag = 'I';
-        return DirectKind::bare;
-    }
-    if (type == t.null) {
-        tag = 'N';
-        return DirectKind::bare;
-    }
-    if (type == t.boolean) {
-        tag = *static_cast<const bool*>(raw) ? 'T' : 'F';
-        return DirectKind::bare;
-    }
-    return DirectKind::none;
-}
-
-std::uint8_t* putBig32(std::uint8_t* p, std::uint32_t v) {
-    p[0] = static_cast<std::uint8_t>(v >> 24);
-    p[1] = static_cast<std::uint8_t>(v >> 16);
-    p[2] = static_cast<std::uint8_t>(v >> 8);
-    p[3] = static_cast<std::uint8_t>(v);
-    return p + 4;
-}
-
-std::uint8_t* putBig64(std::uint8_t* p, std::uint64_t v) {
-    p = putBig32(p, static_cast<std::uint32_t>(v >> 32));
-    return putBig32(p, static_cast<std::uint32_t>(v));
-}
-
-std::uint8_t* putBytes(std::uint8_t* p, const void* bytes, std::size_t n) {
-    if (n) std::memcpy(p, bytes, n);
-    return p + n;
+    return true;
 }
 
 // Writes a message whose values are all of the plain built-in kinds straight into `out`, with
 // the bytes the general encoder makes (ASCII text without NUL needs no conversion). False, with
 // `out` untouched, when some value needs the general encoder.
 bool appendCommonMessage(Data& out, std::string_view address, std::span<const AnyOSCValue> values) {
-    constexpr std::size_t kLocalTags = 32;
-    if (values.size() >= kLocalTags) return false;
+    if (values.size() > kWireArgumentLimit) return false;
     const DirectTypes& types = directTypes();
-    std::array<char, kLocalTags> tags{};
-    std::array<DirectKind, kLocalTags> kinds{};
-    std::size_t payload = 0;
-    tags[0] = ',';
+    std::array<OSCWireArgument, kWireArgumentLimit> arguments;
     for (std::size_t i = 0; i < values.size(); ++i)
-        if ((kinds[i] = directKind(values[i], types, tags[i + 1], payload)) == DirectKind::none)
-            return false;
-    std::size_t tagCount = values.size() + 1;
-    std::size_t addressField = address.size() + 4 - address.size() % 4;
-    std::size_t tagField = tagCount + 4 - tagCount % 4;
-    std::size_t start = out.size();
-    // Zero-filled, so every padding byte is already in place.
-    out.resize(start + addressField + tagField + payload);
-    std::uint8_t* p = out.data() + start;
-    putBytes(p, address.data(), address.size());
-    p += addressField;
-    putBytes(p, tags.data(), tagCount);
-    p += tagField;
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        const void* raw = values[i].rawValue();
-        switch (kinds[i]) {
-            case DirectKind::int32:
-                p = putBig32(p, static_cast<std::uint32_t>(*static_cast<const std::int32_t*>(raw)));
-                break;
-            case DirectKind::float32:
-                p = putBig32(p, std::bit_cast<std::uint32_t>(*static_cast<const float*>(raw)));
-                break;
-            case DirectKind::float64:
-                p = putBig64(p, std::bit_cast<std::uint64_t>(*static_cast<const double*>(raw)));
-                break;
-            case DirectKind::int64:
-                p = putBig64(p, static_cast<std::uint64_t>(*static_cast<const std::int64_t*>(raw)));
-                break;
-            case DirectKind::timeTag:
-                p = putBig64(p, static_cast<const OSCTimeTag*>(raw)->rawValue());
-                break;
-            case DirectKind::midi: {
-                const auto* m = static_cast<const OSCMIDIValue*>(raw);
-                *p++ = m->portID;
-                *p++ = m->status;
-                *p++ = m->data1;
-                *p++ = m->data2;
-                break;
-            }
-            case DirectKind::blob: {
-                const Data& b = *static_cast<const Data*>(raw);
-                p = putBig32(p, static_cast<std::uint32_t>(b.size()));
-                p = putBytes(p, b.data(), b.size()) + blobPadCount(b.size());
-                break;
-            }
-            case DirectKind::text: {
-                const std::string& text = tags[i + 1] == 's'
-                                              ? *static_cast<const std::string*>(raw)
-                                              : static_cast<const OSCStringAltValue*>(raw)->string;
-                p = putBytes(p, text.data(), text.size()) + (4 - text.size() % 4);
-                break;
-            }
-            case DirectKind::bare:
-            case DirectKind::none:
-                break;
-        }
-    }
+        if (!wireArgument(values[i], types, arguments[i])) return false;
+    appendWireMessage(out, address, std::span(arguments).first(values.size()));
     return true;
 }
 
 // The address pattern of the message bytes; the values go to `values`.
-OSCAddressPattern decodeParts(DataView bytes, std::vector<AnyOSCValue>& values,
+OSCAddressPattern decodeParts(DataView bytes, OSCValueList& values,
                               OSCAddressPattern::ASCIIKey ascii) {
     std::string_view address;
     if (decodeCommonMessage(bytes, address, values)) return OSCAddressPattern(ascii, address);
@@ -407,12 +281,12 @@ void OSCMessage::setAddressPattern(OSCAddressPattern pattern) {
     buffer_.reset();
 }
 
-void OSCMessage::setValues(std::vector<AnyOSCValue> values) {
+void OSCMessage::setValues(OSCValueList values) {
     values_ = std::move(values);
     buffer_.reset();
 }
 
-std::vector<AnyOSCValue>& OSCMessage::mutableValues() {
+OSCValueList& OSCMessage::mutableValues() {
     buffer_.reset();
     return values_;
 }

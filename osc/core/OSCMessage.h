@@ -11,6 +11,7 @@
 #include "osc/core/AnyOSCValue.h"
 #include "osc/core/Data.h"
 #include "osc/core/OSCAddressPattern.h"
+#include "osc/core/OSCValueList.h"
 
 namespace rozuri {
 
@@ -23,19 +24,19 @@ namespace rozuri {
 class OSCMessage {
   public:
     OSCMessage() : OSCMessage(OSCAddressPattern()) {}
-    OSCMessage(OSCAddressPattern addressPattern, std::vector<AnyOSCValue> values = {})
+    OSCMessage(OSCAddressPattern addressPattern, OSCValueList values = {})
         : values_(std::move(values)), addressPattern_(std::move(addressPattern)) {}
-    OSCMessage(std::string_view address, std::vector<AnyOSCValue> values = {})
+    OSCMessage(std::string_view address, OSCValueList values = {})
         : OSCMessage(OSCAddressPattern(address), std::move(values)) {}
-    OSCMessage(const char* address, std::vector<AnyOSCValue> values = {})
+    OSCMessage(const char* address, OSCValueList values = {})
         : OSCMessage(OSCAddressPattern(address), std::move(values)) {}
-    OSCMessage(const std::string& address, std::vector<AnyOSCValue> values = {})
+    OSCMessage(const std::string& address, OSCValueList values = {})
         : OSCMessage(OSCAddressPattern(address), std::move(values)) {}
 
     // Address "/" followed by the components joined with "/".
     template <typename Range>
     static OSCMessage fromPathComponents(const Range& components,
-                                         std::vector<AnyOSCValue> values = {}) {
+                                         OSCValueList values = {}) {
         return OSCMessage(OSCAddressPattern::fromPathComponents(components), std::move(values));
     }
 
@@ -61,10 +62,10 @@ class OSCMessage {
 
     const OSCAddressPattern& addressPattern() const { return addressPattern_; }
     void setAddressPattern(OSCAddressPattern pattern);
-    const std::vector<AnyOSCValue>& values() const { return values_; }
-    void setValues(std::vector<AnyOSCValue> values);
+    const OSCValueList& values() const { return values_; }
+    void setValues(OSCValueList values);
     // Write access to the values; drops the cached bytes.
-    std::vector<AnyOSCValue>& mutableValues();
+    OSCValueList& mutableValues();
 
     // The bytes this message was decoded from, while it is unchanged.
     std::optional<DataView> rawData() const;
@@ -85,7 +86,7 @@ class OSCMessage {
 
   private:
     // The values come first: decoding fills them while it makes the address pattern.
-    std::vector<AnyOSCValue> values_;
+    OSCValueList values_;
     OSCAddressPattern addressPattern_;
     std::shared_ptr<const Data> buffer_;  // null for a message built in code or edited
     std::size_t offset_ = 0;

@@ -35,7 +35,7 @@ class OSCPacket {
     static OSCPacket bundle(std::optional<OSCTimeTag> timeTag, std::vector<OSCPacket> elements) {
         return OSCPacket(OSCBundle(timeTag, std::move(elements)));
     }
-    static OSCPacket message(OSCAddressPattern address, std::vector<AnyOSCValue> values = {}) {
+    static OSCPacket message(OSCAddressPattern address, OSCValueList values = {}) {
         return OSCPacket(OSCMessage(std::move(address), std::move(values)));
     }
 
