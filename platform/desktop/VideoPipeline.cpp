@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <mutex>
+#include <utility>
 
 #include <QFileInfo>
 
@@ -41,6 +43,22 @@ void onPadAdded(GstElement*, GstPad* pad, gpointer convert) {
     GstPad* sinkPad = gst_element_get_static_pad(static_cast<GstElement*>(convert), "sink");
     if (!gst_pad_is_linked(sinkPad)) gst_pad_link(pad, sinkPad);
     gst_object_unref(sinkPad);
+}
+
+// Whether the loop's next segment seek may go out, shared with the GStreamer thread that sends
+// it. A non-flushing seek sent while the pipeline is paused waits, holding the pipeline's state
+// lock, on a streaming thread held in preroll: the next state change would then hang the main
+// thread. Such a seek is skipped instead, and a flushing one is sent when play resumes.
+struct LoopGate {
+    std::mutex mutex;
+    bool play = false;
+    bool skipped = false;
+};
+
+constexpr const char* kLoopGateKey = "mantleshade-loop-gate";
+
+LoopGate* loopGate(GstElement* pipeline) {
+    return static_cast<LoopGate*>(g_object_get_data(G_OBJECT(pipeline), kLoopGateKey));
 }
 
 gboolean continuesUnlessAudio(GstElement*, GstPad*, GstCaps* caps, gpointer) {
@@ -155,6 +173,8 @@ bool VideoPipeline::start() {
         this, nullptr);
     gst_object_unref(bus);
 
+    g_object_set_data_full(G_OBJECT(pipeline), kLoopGateKey, new LoopGate,
+                           [](gpointer gate) { delete static_cast<LoopGate*>(gate); });
     pipeline_ = pipeline;
     prerolled_ = false;
     // Prerolls first; the first segment seek and PLAYING follow once it has.
@@ -171,6 +191,12 @@ bool VideoPipeline::start() {
 
 void VideoPipeline::stop() {
     if (!pipeline_) return;
+    {
+        // After this no loop seek starts, and one under way has finished.
+        LoopGate* gate = loopGate(pipeline_);
+        std::lock_guard lock(gate->mutex);
+        gate->play = false;
+    }
     // NULL waits for the streaming threads to end; none of them waits on this thread.
     gst_element_set_state(pipeline_, GST_STATE_NULL);
     GstBus* bus = gst_element_get_bus(pipeline_);
@@ -206,7 +232,11 @@ void VideoPipeline::applyPlayState() {
     if (play && !pipeline_ && !outputs_.empty()) start();
     // Until the first segment seek, the pipeline stays paused.
     if (!pipeline_ || !prerolled_) return;
+    LoopGate* gate = loopGate(pipeline_);
+    std::lock_guard lock(gate->mutex);
+    gate->play = play;
     gst_element_set_state(pipeline_, play ? GST_STATE_PLAYING : GST_STATE_PAUSED);
+    if (play && std::exchange(gate->skipped, false)) seekToStart(true);
 }
 
 void VideoPipeline::checkWatchdog() {
@@ -239,8 +269,16 @@ int VideoPipeline::onBusMessage(GstBus*, GstMessage* message, void* data) {
             if (!GST_IS_PIPELINE(GST_MESSAGE_SRC(message))) return GST_BUS_DROP;
             gst_element_call_async(
                 GST_ELEMENT(GST_MESSAGE_SRC(message)),
-                [](GstElement* pipeline, gpointer) { seekToStart(pipeline, false); }, nullptr,
-                nullptr);
+                [](GstElement* pipeline, gpointer) {
+                    LoopGate* gate = loopGate(pipeline);
+                    std::lock_guard lock(gate->mutex);
+                    if (gate->play) {
+                        seekToStart(pipeline, false);
+                    } else {
+                        gate->skipped = true;
+                    }
+                },
+                nullptr, nullptr);
             break;
         case GST_MESSAGE_ASYNC_DONE:
             if (!GST_IS_PIPELINE(GST_MESSAGE_SRC(message))) return GST_BUS_DROP;
