@@ -3,10 +3,8 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
-#include "covers/OverlayData.h"
-#include <optional>
-#include <QAbstractButton>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QLineEdit>
@@ -14,6 +12,7 @@
 #include <QTest>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +21,7 @@
 #include "app/PreferencesSettings.h"
 #include "app/PreferencesView.h"
 #include "covers/FullscreenImageOverlay.h"
+#include "covers/OverlayData.h"
 #include "osc/core/OSCCoreValueTypes.h"
 #include "osc/core/OSCMessage.h"
 #include "platform/desktop/ActivationPolicy.h"
@@ -400,15 +400,13 @@ TEST_F(AppDelegateGuiTest, ASecondLaunchWhileCoversAreUpLeavesTheKeyboardWithThe
     d.blackout();
     ASSERT_TRUE(settle([&] { return coverCount() == 2 && d.imageOverlay()->isActive(); }));
     idle();
-    // What a second launch does: Preferences opens behind the covers, without the keyboard.
-    d.openPreferences();
-    ASSERT_NE(d.preferencesWindow(), nullptr);
-    EXPECT_TRUE(d.preferencesWindow()->isVisible());
-    idle();
-    EXPECT_NE(QApplication::activeWindow(), d.preferencesWindow());
-    d.openPreferences();
-    idle();
-    EXPECT_NE(QApplication::activeWindow(), d.preferencesWindow());
+    // A second launch, twice: Preferences opens behind the covers, without the keyboard.
+    for (int launch = 0; launch < 2; ++launch) {
+        d.openPreferences();
+        idle();
+        ASSERT_TRUE(d.preferencesWindow() && d.preferencesWindow()->isVisible());
+        EXPECT_NE(QApplication::activeWindow(), d.preferencesWindow());
+    }
     d.hideOverlay();
     ASSERT_TRUE(settle([&] { return coverCount() == 0; }));
     // With the covers gone it comes to the front as before.
@@ -419,18 +417,18 @@ TEST_F(AppDelegateGuiTest, ASecondLaunchWhileCoversAreUpLeavesTheKeyboardWithThe
 TEST_F(AppDelegateGuiTest, PreferencesKeepsItsSizeAndFitsWhateverTheCoverNames) {
     AppDelegate& d = makeDelegate();
     d.applicationDidFinishLaunching();
-    std::optional<QSize> first;
+    std::optional<QSize> previous;
     for (int length : {0, 42, 95, 300}) {
         SCOPED_TRACE(length);
-        std::vector<mantleshade::OverlayData> covers(1);
-        covers[0].name = std::string(static_cast<std::size_t>(length), 'W');
-        ASSERT_TRUE(mantleshade::OverlayData::saveList(covers, *defaults_));
+        mantleshade::OverlayData cover;
+        cover.name = std::string(static_cast<std::size_t>(length), 'W');
+        ASSERT_TRUE(mantleshade::OverlayData::saveList({cover}, *defaults_));
         d.openPreferences();
         QPointer<QWidget> window = d.preferencesWindow();
         ASSERT_NE(window, nullptr);
         QTest::qWait(1);
-        if (!first) first = window->size();
-        EXPECT_EQ(window->size(), *first);
+        EXPECT_EQ(window->size(), previous.value_or(window->size()));
+        previous = window->size();
         for (auto* button : window->findChildren<QAbstractButton*>()) {
             if (!button->isVisibleTo(window)) continue;
             const QRect where(button->mapTo(window, QPoint(0, 0)), button->size());

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <optional>
 #include <string>
 
 #include "platform/desktop/FileReveal.h"
@@ -16,17 +15,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// PATH set to one folder for the scope.
-class PathOverride {
-  public:
-    explicit PathOverride(const std::string& path) {
-        if (const char* old = std::getenv("PATH")) old_ = old;
-        ::setenv("PATH", path.c_str(), 1);
-    }
-    ~PathOverride() { ::setenv("PATH", old_.c_str(), 1); }
-
-  private:
-    std::string old_;
+// PATH set for the scope.
+struct PathOverride {
+    std::string old = std::getenv("PATH") ? std::getenv("PATH") : "";
+    explicit PathOverride(const std::string& path) { ::setenv("PATH", path.c_str(), 1); }
+    ~PathOverride() { ::setenv("PATH", old.c_str(), 1); }
 };
 
 // Without a file manager on the bus, the folder goes to xdg-open, and a failing xdg-open is
@@ -37,29 +30,22 @@ TEST(DesktopFileReveal, AFolderNobodyCouldOpenIsReported) {
     const std::string bin = (dir / "bin").string();
     ::mkdir(bin.c_str(), 0755);
     const std::string seen = (dir / "seen.txt").string();
-    struct Case {
-        int exitCode;
-        bool reported;
-    };
-    for (const Case c : {Case{0, false}, Case{3, true}}) {
-        SCOPED_TRACE(c.exitCode);
-        {
-            std::ofstream script(bin + "/xdg-open");
-            script << "#!/bin/sh\necho \"$1\" > '" << seen << "'\nexit " << c.exitCode << "\n";
-        }
+    PathOverride path(bin + ":/usr/bin:/bin");
+    for (const int exitCode : {0, 3}) {
+        SCOPED_TRACE(exitCode);
+        std::ofstream(bin + "/xdg-open")
+            << "#!/bin/sh\necho \"$1\" > '" << seen << "'\nexit " << exitCode << "\n";
         ::chmod((bin + "/xdg-open").c_str(), 0755);
         std::remove(seen.c_str());
-        PathOverride path(bin + ":/usr/bin:/bin");
         bool reported = false;
         desktop::FileReveal::reveal((dir / "clip.mp4").string(), [&] { reported = true; });
         ASSERT_TRUE(spinUntil([&] { return std::ifstream(seen).good() || reported; }, 15s));
-        if (c.reported) EXPECT_TRUE(spinUntil([&] { return reported; }, 10s));
+        if (exitCode != 0) EXPECT_TRUE(spinUntil([&] { return reported; }, 10s));
         else EXPECT_FALSE(spinUntil([&] { return reported; }, 500ms));
         std::string url;
         std::getline(std::ifstream(seen) >> std::ws, url);
-        EXPECT_EQ(url, desktop::FileReveal::folderURL((dir / "clip.mp4").string()).toString(
-                           QUrl::FullyEncoded)
-                           .toStdString());
+        const QUrl folder = desktop::FileReveal::folderURL((dir / "clip.mp4").string());
+        EXPECT_EQ(url, folder.toString(QUrl::FullyEncoded).toStdString());
     }
 }
 
