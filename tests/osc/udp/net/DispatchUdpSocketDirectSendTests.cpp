@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
-#include <limits>
-#include <map>
+#include <numeric>
 #include <thread>
 
 #include "NetTestSupport.h"
@@ -21,7 +21,6 @@ using rozuri::DispatchUdpSocket;
 Data bytes(const std::string& text) {
     return Data(text.begin(), text.end());
 }
-
 std::string text(const Data& data) {
     return std::string(data.begin(), data.end());
 }
@@ -41,43 +40,29 @@ struct DirectSend : ::testing::Test {
         socket.reset();
         barrier(delegateQueue);
     }
-    int fd4() {
-        int fd = -1;
-        socket->performBlock([&] { fd = socket->socket4FD(); });
-        return fd;
-    }
 };
 
 TEST_F(DirectSend, NothingOvertakesWhatWaitsOnTheSocketQueue) {
-    struct Case {
-        const char* name;
-        std::function<void()> before;  // makes the first datagram wait
-    };
-    const Case cases[] = {
-        {"would block", [&] { armSendFailure(fd4(), EAGAIN, 2); }},
-        {"send filter",
-         [&] {
-             socket->setSendFilter([](const Data&, const Data&, std::int64_t) { return true; },
-                                   dispatch::Queue::createSerial("test.filter"));
-         }},
-    };
     std::int64_t tag = 0;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        c.before();
-        std::vector<std::string> expected;
+    for (const bool filter : {false, true}) {
+        SCOPED_TRACE(filter ? "send filter" : "would block");
+        // Either makes the first datagram wait on the queue.
+        if (filter) {
+            socket->setSendFilter([](const Data&, const Data&, std::int64_t) { return true; },
+                                  dispatch::Queue::createSerial("test.filter"));
+        } else {
+            socket->performBlock([&] { armSendFailure(socket->socket4FD(), EAGAIN, 2); });
+        }
         for (int i = 0; i < 5; ++i) {
-            ++tag;
-            socket->sendData(bytes("m" + std::to_string(tag)), "127.0.0.1", receiver.port(), 1.0,
-                             tag);
-            expected.push_back("sent " + std::to_string(tag));
+            const std::int64_t t = tag + i;
+            socket->sendData(bytes("m" + std::to_string(t)), "127.0.0.1", receiver.port(), 1.0, t);
         }
-        for (std::int64_t t = tag - 4; t <= tag; ++t) {
-            EXPECT_EQ(text(receiver.receive()), "m" + std::to_string(t));
-        }
-        ASSERT_TRUE(delegate->waitForEvents(static_cast<std::size_t>(tag)));
+        ASSERT_TRUE(delegate->waitForEvents(static_cast<std::size_t>(tag + 5)));
         const auto log = delegate->eventLog();
-        EXPECT_EQ(std::vector<std::string>(log.end() - 5, log.end()), expected);
+        for (const auto end = tag + 5; tag < end; ++tag) {
+            EXPECT_EQ(text(receiver.receive()), "m" + std::to_string(tag));
+            EXPECT_EQ(log[tag], "sent " + std::to_string(tag));
+        }
         socket->setSendFilter(nullptr, nullptr);
     }
 }
@@ -125,34 +110,23 @@ TEST_F(DirectSend, ConcurrentSendersAndClosesAnswerEveryDatagramOnceInOrder) {
     }
     for (auto& s : senders) s.join();
     socket->closeAfterSending();
-    const std::size_t all = kThreads * kSends;
+    constexpr int all = kThreads * kSends;
+    const auto answers = [&] {  // every event but the closes
+        const auto& e = delegate->events;
+        return e.size() - static_cast<std::size_t>(std::count(e.begin(), e.end(), "closed"));
+    };
     ASSERT_TRUE(waitFor(
-        delegate->mutex, delegate->cv,
-        [&] {
-            std::size_t answers = 0;
-            for (const auto& e : delegate->events) answers += e != "closed";
-            return answers >= all;
-        },
-        kWait));
-    std::map<int, int> last;  // thread -> last sequence answered
-    std::map<std::int64_t, int> seen;
+        delegate->mutex, delegate->cv, [&] { return answers() >= std::size_t{all}; }, kWait));
+    std::vector<std::vector<int>> answered(kThreads);  // per thread, the sequences answered
     for (const auto& e : delegate->eventLog()) {
         if (e == "closed") continue;
-        const auto space = e.find(' ');
-        const auto tag = std::stoll(e.substr(space + 1));
-        ++seen[tag];
-        const int thread = static_cast<int>(tag / kSends);
-        const int sequence = static_cast<int>(tag % kSends);
-        auto it = last.find(thread);
-        if (it != last.end()) {
-            EXPECT_GT(sequence, it->second) << e;
-        }
-        last[thread] = sequence;
+        const int tag = std::stoi(e.substr(e.find(' ') + 1));
+        ASSERT_TRUE(tag >= 0 && tag < all) << e;
+        answered[tag / kSends].push_back(tag % kSends);
     }
-    EXPECT_EQ(seen.size(), all);
-    for (const auto& [tag, count] : seen) {
-        EXPECT_EQ(count, 1) << tag;
-    }
+    std::vector<int> once(kSends);
+    std::iota(once.begin(), once.end(), 0);
+    for (const auto& sequences : answered) EXPECT_EQ(sequences, once);
 }
 
 }  // namespace
