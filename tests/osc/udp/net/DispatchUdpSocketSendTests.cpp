@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <fstream>
 #include <limits>
+#include <numeric>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "NetTestSupport.h"
 #include "SendSeam.h"
@@ -537,6 +541,95 @@ TEST_F(DispatchUdpSocketSend, IPv6MulticastMembershipOnLoopback) {
     ASSERT_TRUE(socket->leaveMulticastGroup(group, std::string("lo"), &error));
     EXPECT_EQ(procFile("/proc/net/igmp6").find(hex), std::string::npos);
     EXPECT_TRUE(socket->sendIPv6MulticastOnInterface("lo", &error)) << error.localizedDescription();
+}
+
+// Sends from the caller's thread keep every promise of the socket queue's way: order, one
+// answer per datagram, configuration handed over before them, no send on a closed descriptor.
+TEST_F(DispatchUdpSocketSend, DirectSendsNeverOvertakeWhatWaitsOnTheQueue) {
+    ASSERT_TRUE(socket->bindToPort(0, "127.0.0.1"));
+    std::int64_t tag = 0;
+    for (const bool filter : {false, true}) {
+        SCOPED_TRACE(filter ? "send filter" : "would block");
+        // Either makes the first datagram wait on the queue.
+        if (filter) {
+            socket->setSendFilter([](const Data&, const Data&, std::int64_t) { return true; },
+                                  dispatch::Queue::createSerial("test.filter"));
+        } else {
+            armSendFailure(fd4(), EAGAIN, 2);
+        }
+        for (int i = 0; i < 5; ++i) {
+            const std::int64_t t = tag + i;
+            socket->sendData(bytes("m" + std::to_string(t)), "127.0.0.1", receiver.port(), 1.0, t);
+        }
+        ASSERT_TRUE(delegate->waitForEvents(static_cast<std::size_t>(tag + 5)));
+        const auto log = delegate->eventLog();
+        for (const auto end = tag + 5; tag < end; ++tag) {
+            EXPECT_EQ(text(receiver.receive()), "m" + std::to_string(tag));
+            EXPECT_EQ(log[tag], "sent " + std::to_string(tag));
+        }
+        socket->setSendFilter(nullptr, nullptr);
+    }
+}
+
+TEST_F(DispatchUdpSocketSend, DirectSendsApplyConfigurationHandedOverFirst) {
+    if (!hasIPv6Loopback()) GTEST_SKIP() << "no IPv6 loopback";
+    ASSERT_TRUE(socket->bindToPort(0));
+    PlainSocket receiver6(AF_INET6);
+    ASSERT_TRUE(receiver6.bindLoopback(receiver.port()));
+    socket->sendData(bytes("4"), "localhost", receiver.port(), 1.0, 1);
+    socket->setPreferIPv6();
+    socket->sendData(bytes("6"), "localhost", receiver.port(), 1.0, 2);
+    socket->setIPv6Enabled(false);
+    socket->sendData(bytes("x"), "::1", receiver.port(), 1.0, 3);
+    EXPECT_EQ(text(receiver.receive()), "4");
+    EXPECT_EQ(text(receiver6.receive()), "6");
+    ASSERT_TRUE(delegate->waitForEvents(3));
+    EXPECT_EQ(delegate->eventLog(),
+              (std::vector<std::string>{
+                  "sent 1", "sent 2",
+                  "failed 3: IPv6 has been disabled and DNS lookup found no IPv4 address(es)."}));
+}
+
+// Several threads send while another closes and binds again: every datagram is answered once,
+// each thread's in its order.
+TEST_F(DispatchUdpSocketSend, ConcurrentDirectSendsAndClosesAnswerEachDatagramOnceInOrder) {
+    ASSERT_TRUE(socket->bindToPort(0, "127.0.0.1"));
+    constexpr int kThreads = 4;
+    constexpr int kSends = 400;
+    std::atomic<bool> go{false};
+    std::vector<std::thread> senders;
+    for (int t = 0; t < kThreads; ++t) {
+        senders.emplace_back([&, t] {
+            while (!go.load()) std::this_thread::yield();
+            for (int i = 0; i < kSends; ++i) {
+                socket->sendData(bytes("c"), "127.0.0.1", receiver.port(), 1.0, t * kSends + i);
+            }
+        });
+    }
+    go = true;
+    for (int round = 0; round < 20; ++round) {
+        socket->close();
+        socket->bindToPort(0, "127.0.0.1");
+    }
+    for (auto& s : senders) s.join();
+    socket->closeAfterSending();
+    constexpr int all = kThreads * kSends;
+    const auto answers = [&] {  // every event but the closes
+        const auto& e = delegate->events;
+        return e.size() - static_cast<std::size_t>(std::count(e.begin(), e.end(), "closed"));
+    };
+    ASSERT_TRUE(waitFor(
+        delegate->mutex, delegate->cv, [&] { return answers() >= std::size_t{all}; }, kWait));
+    std::vector<std::vector<int>> answered(kThreads);  // per thread, the sequences answered
+    for (const auto& e : delegate->eventLog()) {
+        if (e == "closed") continue;
+        const int tag = std::stoi(e.substr(e.find(' ') + 1));
+        ASSERT_TRUE(tag >= 0 && tag < all) << e;
+        answered[tag / kSends].push_back(tag % kSends);
+    }
+    std::vector<int> once(kSends);
+    std::iota(once.begin(), once.end(), 0);
+    for (const auto& sequences : answered) EXPECT_EQ(sequences, once);
 }
 
 }  // namespace

@@ -180,21 +180,22 @@ TEST(DispatchUdpDestination, NumericDestinationsHeldInPlace) {
     EXPECT_TRUE(held(none).empty());
 }
 
+// The bytes, time-out, tag and address share one allocation: none may clobber another.
 TEST(DispatchUdpSendPacketLayout, BytesAndDestinationTravelTogether) {
     for (const std::size_t size : {1u, 32u, 65507u}) {
         SCOPED_TRACE(size);
-        Data expected(size);
-        for (std::size_t i = 0; i < size; ++i) expected[i] = static_cast<std::uint8_t>(i * 7);
-        Data bytes = expected;
-        auto packet = rozuri::DispatchUdpSendPacket::create(bytes, 1.5, -3);
-        bytes.assign(size, 0);  // the packet holds its own copy
-        EXPECT_EQ(packet->bytes(), expected);
-        EXPECT_TRUE(packet->tag == -3 && packet->timeout == 1.5 && !packet->hasAddress());
+        Data bytes(size);
+        for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7);
+        Data given = bytes;
+        auto packet = rozuri::DispatchUdpSendPacket::create(given, 1.5, -3);
+        given.assign(size, 0);  // the packet holds its own copy
         packet->setAddress(address6("::1", 5));
         EXPECT_EQ(packet->addressBytes(), address6("::1", 5));
         packet->setAddress(address4("10.0.0.1", 5));
-        EXPECT_EQ(packet->addressLength(), sizeof(sockaddr_in));
         EXPECT_EQ(packet->addressBytes(), address4("10.0.0.1", 5));
+        EXPECT_EQ(packet->addressLength(), sizeof(sockaddr_in));
+        EXPECT_EQ(packet->bytes(), bytes);
+        EXPECT_TRUE(packet->tag == -3 && packet->timeout == 1.5);
     }
 }
 
