@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <fstream>
 #include <limits>
+#include <numeric>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "NetTestSupport.h"
 #include "SendSeam.h"
@@ -234,22 +238,13 @@ TEST_F(DispatchUdpSocketSend, IPv4MappedDestinationsGoOverIPv4) {
     struct Case {
         const char* name;
         bool bind4;  // bound to 127.0.0.1 first (IPv6 inactive)
-        std::function<void(DispatchUdpSocket&)> send;
+        bool byAddress;
+        bool connect;
     };
-    const auto byHost = [&](DispatchUdpSocket& s) {
-        s.sendData(bytes("m"), "::ffff:127.0.0.1", receiver.port(), 1.0, 1);
-    };
-    const auto byAddress = [&](DispatchUdpSocket& s) { s.sendData(bytes("m"), mapped, 1.0, 1); };
     const Case cases[] = {
-        {"host", false, byHost},
-        {"host, bound to IPv4", true, byHost},
-        {"address", false, byAddress},
-        {"address, bound to IPv4", true, byAddress},
-        {"connected", false,
-         [&](DispatchUdpSocket& s) {
-             ASSERT_TRUE(s.connectToAddress(mapped));
-             s.sendData(bytes("m"), mapped, 1.0, 1);
-         }},
+        {"host", false, false, false},    {"host, bound to IPv4", true, false, false},
+        {"address", false, true, false},  {"address, bound to IPv4", true, true, false},
+        {"connected", false, true, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -258,11 +253,16 @@ TEST_F(DispatchUdpSocketSend, IPv4MappedDestinationsGoOverIPv4) {
         if (c.bind4) {
             ASSERT_TRUE(s->bindToPort(0, "127.0.0.1"));
         }
-        c.send(*s);
+        if (c.connect) {
+            ASSERT_TRUE(s->connectToAddress(mapped));
+        }
+        if (c.byAddress) {
+            s->sendData(bytes("m"), mapped, 1.0, 1);
+        } else {
+            s->sendData(bytes("m"), "::ffff:127.0.0.1", receiver.port(), 1.0, 1);
+        }
         EXPECT_EQ(text(receiver.receive()), "m");
-        // A connect is reported first.
-        const std::size_t events = s->isConnected() ? 2 : 1;
-        ASSERT_TRUE(d->waitForEvents(events));
+        ASSERT_TRUE(d->waitForEvents(c.connect ? 2 : 1));  // a connect is reported first
         EXPECT_EQ(d->eventLog().back(), "sent 1");
         // The reply comes from the IPv4 address and is reported as such.
         ASSERT_TRUE(s->beginReceiving());
@@ -541,6 +541,95 @@ TEST_F(DispatchUdpSocketSend, IPv6MulticastMembershipOnLoopback) {
     ASSERT_TRUE(socket->leaveMulticastGroup(group, std::string("lo"), &error));
     EXPECT_EQ(procFile("/proc/net/igmp6").find(hex), std::string::npos);
     EXPECT_TRUE(socket->sendIPv6MulticastOnInterface("lo", &error)) << error.localizedDescription();
+}
+
+// Sends from the caller's thread keep every promise of the socket queue's way: order, one
+// answer per datagram, configuration handed over before them, no send on a closed descriptor.
+TEST_F(DispatchUdpSocketSend, DirectSendsNeverOvertakeWhatWaitsOnTheQueue) {
+    ASSERT_TRUE(socket->bindToPort(0, "127.0.0.1"));
+    std::int64_t tag = 0;
+    for (const bool filter : {false, true}) {
+        SCOPED_TRACE(filter ? "send filter" : "would block");
+        // Either makes the first datagram wait on the queue.
+        if (filter) {
+            socket->setSendFilter([](const Data&, const Data&, std::int64_t) { return true; },
+                                  dispatch::Queue::createSerial("test.filter"));
+        } else {
+            armSendFailure(fd4(), EAGAIN, 2);
+        }
+        for (int i = 0; i < 5; ++i) {
+            const std::int64_t t = tag + i;
+            socket->sendData(bytes("m" + std::to_string(t)), "127.0.0.1", receiver.port(), 1.0, t);
+        }
+        ASSERT_TRUE(delegate->waitForEvents(static_cast<std::size_t>(tag + 5)));
+        const auto log = delegate->eventLog();
+        for (const auto end = tag + 5; tag < end; ++tag) {
+            EXPECT_EQ(text(receiver.receive()), "m" + std::to_string(tag));
+            EXPECT_EQ(log[tag], "sent " + std::to_string(tag));
+        }
+        socket->setSendFilter(nullptr, nullptr);
+    }
+}
+
+TEST_F(DispatchUdpSocketSend, DirectSendsApplyConfigurationHandedOverFirst) {
+    if (!hasIPv6Loopback()) GTEST_SKIP() << "no IPv6 loopback";
+    ASSERT_TRUE(socket->bindToPort(0));
+    PlainSocket receiver6(AF_INET6);
+    ASSERT_TRUE(receiver6.bindLoopback(receiver.port()));
+    socket->sendData(bytes("4"), "localhost", receiver.port(), 1.0, 1);
+    socket->setPreferIPv6();
+    socket->sendData(bytes("6"), "localhost", receiver.port(), 1.0, 2);
+    socket->setIPv6Enabled(false);
+    socket->sendData(bytes("x"), "::1", receiver.port(), 1.0, 3);
+    EXPECT_EQ(text(receiver.receive()), "4");
+    EXPECT_EQ(text(receiver6.receive()), "6");
+    ASSERT_TRUE(delegate->waitForEvents(3));
+    EXPECT_EQ(delegate->eventLog(),
+              (std::vector<std::string>{
+                  "sent 1", "sent 2",
+                  "failed 3: IPv6 has been disabled and DNS lookup found no IPv4 address(es)."}));
+}
+
+// Several threads send while another closes and binds again: every datagram is answered once,
+// each thread's in its order.
+TEST_F(DispatchUdpSocketSend, ConcurrentDirectSendsAndClosesAnswerEachDatagramOnceInOrder) {
+    ASSERT_TRUE(socket->bindToPort(0, "127.0.0.1"));
+    constexpr int kThreads = 4;
+    constexpr int kSends = 400;
+    std::atomic<bool> go{false};
+    std::vector<std::thread> senders;
+    for (int t = 0; t < kThreads; ++t) {
+        senders.emplace_back([&, t] {
+            while (!go.load()) std::this_thread::yield();
+            for (int i = 0; i < kSends; ++i) {
+                socket->sendData(bytes("c"), "127.0.0.1", receiver.port(), 1.0, t * kSends + i);
+            }
+        });
+    }
+    go = true;
+    for (int round = 0; round < 20; ++round) {
+        socket->close();
+        socket->bindToPort(0, "127.0.0.1");
+    }
+    for (auto& s : senders) s.join();
+    socket->closeAfterSending();
+    constexpr int all = kThreads * kSends;
+    const auto answers = [&] {  // every event but the closes
+        const auto& e = delegate->events;
+        return e.size() - static_cast<std::size_t>(std::count(e.begin(), e.end(), "closed"));
+    };
+    ASSERT_TRUE(waitFor(
+        delegate->mutex, delegate->cv, [&] { return answers() >= std::size_t{all}; }, kWait));
+    std::vector<std::vector<int>> answered(kThreads);  // per thread, the sequences answered
+    for (const auto& e : delegate->eventLog()) {
+        if (e == "closed") continue;
+        const int tag = std::stoi(e.substr(e.find(' ') + 1));
+        ASSERT_TRUE(tag >= 0 && tag < all) << e;
+        answered[tag / kSends].push_back(tag % kSends);
+    }
+    std::vector<int> once(kSends);
+    std::iota(once.begin(), once.end(), 0);
+    for (const auto& sequences : answered) EXPECT_EQ(sequences, once);
 }
 
 }  // namespace

@@ -135,28 +135,16 @@ TEST_F(OSCUDPSenders, IPv4DestinationsTakeAtMostTheIPv4Payload) {
     // 12 bytes of address, type tags and blob size: 65508 bytes, and the largest OSC packet
     // (a multiple of 4) that IPv4 carries.
     const OSCMessage over("/v4", {Data(65496, 1)});
-    const OSCMessage limit("/v4", {Data(65492, 1)});
     ASSERT_EQ(over.encodedData().size(), 65508u);
-    const std::string refused =
-        "2 Packet is larger than a UDP datagram over IPv4 can carry (65507 bytes).";
     const auto to = receiver.port();
-    struct Case {
-        const char* name;
-        std::function<void()> send;
-        std::string expected;
-    };
-    const Case cases[] = {
-        {"client: IPv4", [&] { client->send(over, "127.0.0.1", to); }, refused},
-        {"client: localhost", [&] { client->send(over, "localhost", to); }, refused},
-        {"client: mapped", [&] { client->send(over, "::ffff:127.0.0.1", to); }, refused},
-        {"peer: IPv4", [&] { peer->send(over, std::string("127.0.0.1"), to); }, refused},
-        {"peer: loopback", [&] { peer->send(over, std::string("loopback"), to); }, refused},
-        {"client: at the limit", [&] { client->send(limit, "127.0.0.1", to); }, ""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(refusal(c.send), c.expected);
+    for (const std::string host : {"127.0.0.1", "localhost", "loopback", "::ffff:127.0.0.1"}) {
+        SCOPED_TRACE(host);
+        const std::string refused =
+            "2 Packet is larger than a UDP datagram over IPv4 can carry (65507 bytes).";
+        EXPECT_EQ(refusal([&] { client->send(over, host, to); }), refused);
+        EXPECT_EQ(refusal([&] { peer->send(over, host, to); }), refused);
     }
+    client->send(OSCMessage("/v4", {Data(65492, 1)}), "127.0.0.1", to);
     EXPECT_EQ(receiver.receive().size(), 65504u);
     if (hasIPv6Loopback()) {
         // IPv6 carries 20 bytes more.
@@ -192,10 +180,6 @@ TEST_F(OSCUDPSenders, IPv4MappedPeersAreReachedAndHeardAsIPv4) {
     ASSERT_TRUE(inboxA.waitFor(1));
     EXPECT_EQ(inboxA.messages[0].address, "/reply");
     EXPECT_EQ(inboxA.messages[0].host, "127.0.0.1");
-    // The client reaches a mapped host too.
-    auto client = OSCUDPClient::create();
-    client->send(OSCMessage("/mapped"), "::ffff:127.0.0.1", receiver.port());
-    EXPECT_EQ(oscAddress(receiver.receive()), "/mapped");
 }
 
 TEST_F(OSCUDPSenders, ClientToServerMessagesAndBundles) {

@@ -141,63 +141,61 @@ TEST(DispatchUdpDestination, HostTextsThatNeedNoResolver) {
 // The destination a send takes without a lookup (numeric hosts, the loopback names, mapped
 // addresses as IPv4), and the family its text is held to for size.
 TEST(DispatchUdpDestination, NumericDestinationsHeldInPlace) {
+    const std::vector<Data> loopback{address4("127.0.0.1", 7), address6("::1", 7)};
     struct Case {
         std::string host;
         std::vector<Data> candidates;  // IPv4 first, then IPv6; none: a lookup is needed
-        int firstFamily;
-        int sizeFamily;
+        int family;                    // the first candidate's, and the one held to for size
     };
     const Case cases[] = {
-        {"localhost", {address4("127.0.0.1", 7), address6("::1", 7)}, AF_INET, AF_INET},
-        {"loopback", {address4("127.0.0.1", 7), address6("::1", 7)}, AF_INET, AF_INET},
-        {"10.1.2.3", {address4("10.1.2.3", 7)}, AF_INET, AF_INET},
-        {"::ffff:10.1.2.3", {address4("10.1.2.3", 7)}, AF_INET, AF_INET},
-        {"fe80::2", {address6("fe80::2", 7)}, AF_INET6, AF_INET6},
-        {"fe80::2%lo", {}, 0, 0},
-        {"example.org", {}, 0, 0},
-        {std::string("10.1.2.3\0x", 10), {}, 0, 0},
-        {"", {}, 0, 0},
+        {"localhost", loopback, AF_INET},
+        {"loopback", loopback, AF_INET},
+        {"10.1.2.3", {address4("10.1.2.3", 7)}, AF_INET},
+        {"::ffff:10.1.2.3", {address4("10.1.2.3", 7)}, AF_INET},
+        {"fe80::2", {address6("fe80::2", 7)}, AF_INET6},
+        {"fe80::2%lo", {}, 0},
+        {"example.org", {}, 0},
+        {std::string("10.1.2.3\0x", 10), {}, 0},
+        {"", {}, 0},
+    };
+    const auto held = [](const rozuri::SendDestination& d) {
+        std::vector<Data> got;
+        if (d.has4) got.push_back(rozuri::net::bytesOf(&d.address4, sizeof d.address4));
+        if (d.has6) got.push_back(rozuri::net::bytesOf(&d.address6, sizeof d.address6));
+        return got;
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.host);
         rozuri::SendDestination d;
         EXPECT_EQ(d.setNumericHost(c.host, 7), !c.candidates.empty());
-        std::vector<Data> got;
-        if (d.has4) got.push_back(rozuri::net::bytesOf(&d.address4, sizeof d.address4));
-        if (d.has6) got.push_back(rozuri::net::bytesOf(&d.address6, sizeof d.address6));
-        EXPECT_EQ(got, c.candidates);
-        EXPECT_EQ(d.firstFamily, c.firstFamily);
-        EXPECT_EQ(rozuri::net::numericHostFamily(c.host), c.sizeFamily);
+        EXPECT_EQ(held(d), c.candidates);
+        EXPECT_EQ(d.firstFamily, c.family);
+        EXPECT_EQ(rozuri::net::numericHostFamily(c.host), c.family);
     }
     // A given mapped address is held as IPv4 too; one that is no address as nothing.
-    rozuri::SendDestination mapped;
+    rozuri::SendDestination mapped, none;
     mapped.setAddress(address6("::ffff:10.1.2.3", 9));
-    EXPECT_TRUE(mapped.has4 && !mapped.has6);
-    EXPECT_EQ(rozuri::net::bytesOf(&mapped.address4, sizeof mapped.address4),
-              address4("10.1.2.3", 9));
-    rozuri::SendDestination none;
+    EXPECT_EQ(held(mapped), std::vector<Data>{address4("10.1.2.3", 9)});
     none.setAddress(Data(16, 0));
-    EXPECT_FALSE(none.has4 || none.has6);
+    EXPECT_TRUE(held(none).empty());
 }
 
+// The bytes, time-out, tag and address share one allocation: none may clobber another.
 TEST(DispatchUdpSendPacketLayout, BytesAndDestinationTravelTogether) {
     for (const std::size_t size : {1u, 32u, 65507u}) {
         SCOPED_TRACE(size);
         Data bytes(size);
         for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7);
-        auto packet = rozuri::DispatchUdpSendPacket::create(bytes, 1.5, -3);
-        bytes.assign(size, 0);  // the packet holds its own copy
-        Data expected(size);
-        for (std::size_t i = 0; i < size; ++i) expected[i] = static_cast<std::uint8_t>(i * 7);
-        EXPECT_EQ(packet->bytes(), expected);
-        EXPECT_EQ(packet->tag, -3);
-        EXPECT_EQ(packet->timeout, 1.5);
-        EXPECT_FALSE(packet->hasAddress());
+        Data given = bytes;
+        auto packet = rozuri::DispatchUdpSendPacket::create(given, 1.5, -3);
+        given.assign(size, 0);  // the packet holds its own copy
         packet->setAddress(address6("::1", 5));
         EXPECT_EQ(packet->addressBytes(), address6("::1", 5));
         packet->setAddress(address4("10.0.0.1", 5));
-        EXPECT_EQ(packet->addressLength(), sizeof(sockaddr_in));
         EXPECT_EQ(packet->addressBytes(), address4("10.0.0.1", 5));
+        EXPECT_EQ(packet->addressLength(), sizeof(sockaddr_in));
+        EXPECT_EQ(packet->bytes(), bytes);
+        EXPECT_TRUE(packet->tag == -3 && packet->timeout == 1.5);
     }
 }
 
