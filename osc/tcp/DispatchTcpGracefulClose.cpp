@@ -14,16 +14,18 @@ namespace rozuri::tcp_detail {
 
 namespace {
 
-// Reads and drops what is readable; true once the descriptor is done with (end of input or
-// an error), false while the peer may still send.
+// Reads and drops what is readable, at most 1 MiB a call so that a peer that keeps sending
+// cannot hold the thread; true once the descriptor is done with (end of input or an error),
+// false while the peer may still send.
 bool discardInput(int fd) {
     std::uint8_t scrap[16384];
-    for (;;) {
+    for (int i = 0; i < 64; ++i) {
         const ssize_t n = ::recv(fd, scrap, sizeof scrap, MSG_DONTWAIT);
         if (n > 0) continue;
         if (n == 0) return true;
         return errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
     }
+    return false;
 }
 
 const std::shared_ptr<dispatch::Queue>& lingerQueue() {
