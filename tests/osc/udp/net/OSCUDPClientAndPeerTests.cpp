@@ -44,6 +44,23 @@ std::string refusal(const std::function<void()>& send) {
     return "";
 }
 
+// A started peer on an ephemeral port that records what it hears and answers each message
+// with "/reply" to its sender.
+std::shared_ptr<OSCUDPSocket> startReplyingPeer(Inbox& inbox) {
+    auto self = std::make_shared<std::weak_ptr<OSCUDPSocket>>();
+    auto peer = OSCUDPSocket::create(std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+                                     OSCTimeTagMode::ignore, false, nullptr,
+                                     [&inbox, self](const OSCMessage& m, const rozuri::OSCTimeTag&,
+                                                    const std::string& host, std::uint16_t port) {
+                                         inbox.handler()(m, {}, host, port);
+                                         if (auto p = self->lock())
+                                             p->send(OSCMessage("/reply"), host, port);
+                                     });
+    *self = peer;
+    peer->start();
+    return peer;
+}
+
 struct OSCUDPSenders : ::testing::Test {
     PlainSocket receiver{AF_INET};
     void SetUp() override { ASSERT_TRUE(receiver.bindLoopback()); }
@@ -158,18 +175,7 @@ TEST_F(OSCUDPSenders, IPv4DestinationsTakeAtMostTheIPv4Payload) {
 TEST_F(OSCUDPSenders, IPv4MappedPeersAreReachedAndHeardAsIPv4) {
     Inbox inboxA;
     Inbox inboxB;
-    std::weak_ptr<OSCUDPSocket> weakB;
-    auto b = OSCUDPSocket::create(std::nullopt, std::nullopt, std::nullopt, std::nullopt,
-                                  OSCTimeTagMode::ignore, false, nullptr,
-                                  [&](const OSCMessage& m, const rozuri::OSCTimeTag&,
-                                      const std::string& host, std::uint16_t port) {
-                                      inboxB.handler()(m, {}, host, port);
-                                      if (auto peer = weakB.lock()) {
-                                          peer->send(OSCMessage("/reply"), host, port);
-                                      }
-                                  });
-    weakB = b;
-    b->start();
+    auto b = startReplyingPeer(inboxB);
     auto a = OSCUDPSocket::create(std::nullopt, std::string("::ffff:127.0.0.1"), b->localPort(),
                                   OSCTimeTagMode::ignore, false, nullptr, inboxA.handler());
     a->start();
@@ -243,18 +249,7 @@ TEST_F(OSCUDPSenders, PeerDefaultsRepliesAndRestarts) {
     a->send(OSCMessage("/self"));
     ASSERT_TRUE(inboxA.waitFor(1));
 
-    std::weak_ptr<OSCUDPSocket> weakB;
-    auto b = OSCUDPSocket::create(std::nullopt, std::nullopt, std::nullopt, std::nullopt,
-                                  OSCTimeTagMode::ignore, false, nullptr,
-                                  [&](const OSCMessage& m, const rozuri::OSCTimeTag&,
-                                      const std::string& host, std::uint16_t port) {
-                                      inboxB.handler()(m, {}, host, port);
-                                      if (auto peer = weakB.lock()) {
-                                          peer->send(OSCMessage("/reply"), host, port);
-                                      }
-                                  });
-    weakB = b;
-    b->start();
+    auto b = startReplyingPeer(inboxB);
     a->setRemotePort(b->localPort());
     EXPECT_EQ(a->remotePort(), b->localPort());
     a->send(OSCMessage("/ask"));
