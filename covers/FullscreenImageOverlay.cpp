@@ -256,7 +256,14 @@ void FullscreenImageOverlay::showMedia(const std::map<std::uint32_t, foundation:
             content = OverlayContent::video(url);
         } else {
             auto [image, inserted] = images.try_emplace(url.absoluteString());
-            if (inserted) image->second = windowSystem_->loadImage(url);
+            if (inserted) {
+                std::string why;
+                image->second = windowSystem_->loadImage(url, &why);
+                // The cover still shows (black), but the reason is not lost.
+                if (image->second.isNull())
+                    printLine("Image " + (url.isFileURL() ? url.path() : url.absoluteString()) +
+                              " cannot be shown: " + (why.empty() ? "unreadable" : why));
+            }
             content = OverlayContent::image(image->second);
         }
         auto window = makeOverlayWindow(screen, content);

@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstring>
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -34,13 +36,42 @@ bool onMainThread() {
 
 }  // namespace
 
-QImage decodeImageFile(const QString& path) {
+QSize decodeSize(const QSize& size, const QSize& bound) {
+    if (size.isEmpty() || bound.isEmpty()) return size;
+    if (size.width() <= bound.width() && size.height() <= bound.height()) return size;
+    return size.scaled(bound, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+}
+
+DecodedImage decodeImageFile(const QString& path, const QSize& bound) {
+    DecodedImage result;
     // Only regular files: opening a FIFO or a device would block.
-    if (!QFileInfo(path).isFile()) return {};
-    // QImageReader refuses images past its allocation limit, so a hostile file stays black.
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
+        result.why = QString::fromLocal8Bit(std::strerror(errno));
+        return result;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        result.why = QStringLiteral("not a regular file");
+        return result;
+    }
+    if (st.st_size == 0) {
+        result.why = QStringLiteral("the file is empty");
+        return result;
+    }
     QImageReader reader(path);
     reader.setAutoTransform(true);
-    return reader.read();
+    // Decoded at the size the screens need rather than in full: a camera's photo then costs a
+    // screen's worth of memory and stays inside QImageReader's allocation limit (JPEG and PNG
+    // scale while decoding). The bound is in the picture's upright orientation.
+    result.fullSize = reader.size();
+    if (result.fullSize.isValid() && !bound.isEmpty()) {
+        const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
+        const QSize fitted = decodeSize(result.fullSize, turned ? bound.transposed() : bound);
+        if (fitted != result.fullSize) reader.setScaledSize(fitted);
+    }
+    result.image = reader.read();
+    if (result.image.isNull()) result.why = reader.errorString();
+    return result;
 }
 
 ImageCache& ImageCache::shared() {
@@ -69,28 +100,49 @@ ImageCache::Stamp ImageCache::stampOf(const QString& path) {
                  static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
-QImage ImageCache::image(const QString& path) {
-    return load(path, stampOf(path));
+QImage ImageCache::image(const QString& path, const QSize& bound, QString* why) {
+    return load(path, stampOf(path), bound, why);
 }
 
-QImage ImageCache::load(const QString& path, const Stamp& stamp) {
-    if (!stamp.exists) return {};
+QSize ImageCache::boundFor(const std::vector<QSize>& viewSizes) {
+    QSize bound;
+    for (const QSize& size : viewSizes) bound = bound.expandedTo(size);
+    return bound;
+}
+
+QImage ImageCache::load(const QString& path, const Stamp& stamp, const QSize& bound, QString* why) {
+    if (!stamp.exists) {
+        DecodedImage missing = decodeImageFile(path, bound);
+        if (why) *why = missing.why;
+        return missing.image;
+    }
     {
         std::lock_guard lock(mutex_);
         auto it = images_.find(path);
+        // Kept while the file is unchanged and a decode for this bound would give the same
+        // picture (a small image is the same whatever the bound).
         if (it != images_.end() && it->second.stamp == stamp) {
-            it->second.lastUse = ++uses_;
-            return it->second.image;
+            const DecodedImage& kept = it->second.decoded;
+            const bool same = it->second.bound == bound ||
+                              (!kept.image.isNull() && kept.image.size() == kept.fullSize &&
+                               decodeSize(kept.fullSize, bound) == kept.fullSize);
+            if (same) {
+                it->second.lastUse = ++uses_;
+                if (why) *why = kept.why;
+                return kept.image;
+            }
         }
     }
     // Decoded outside the lock; the stamp taken before decoding makes a file that changes
     // meanwhile count as changed at the next look.
-    QImage decoded = decodeImageFile(path);
+    DecodedImage decoded = decodeImageFile(path, bound);
+    if (why) *why = decoded.why;
     std::lock_guard lock(mutex_);
     ++decodes_;
-    images_[path] = Entry{stamp, decoded, ++uses_};
+    QImage image = decoded.image;
+    images_[path] = Entry{stamp, bound, std::move(decoded), ++uses_};
     trimLocked();
-    return decoded;
+    return image;
 }
 
 QImage ImageCache::scaled(const QImage& image, const QSize& size) {
@@ -142,7 +194,7 @@ void ImageCache::trimLocked() {
     // Within the budget, whatever the list names.
     auto bytes = [this] {
         qsizetype total = 0;
-        for (const auto& [path, entry] : images_) total += entry.image.sizeInBytes();
+        for (const auto& [path, entry] : images_) total += entry.decoded.image.sizeInBytes();
         for (const auto& [key, picture] : scaled_) total += picture.sizeInBytes();
         return total;
     };
@@ -158,7 +210,7 @@ void ImageCache::trimLocked() {
 void ImageCache::dropOrphansLocked() {
     // The pictures of images no longer kept.
     std::set<qint64> live;
-    for (const auto& [path, entry] : images_) live.insert(entry.image.cacheKey());
+    for (const auto& [path, entry] : images_) live.insert(entry.decoded.image.cacheKey());
     for (auto it = scaled_.begin(); it != scaled_.end();) {
         if (!live.contains(it->first.first))
             it = scaled_.erase(it);
@@ -208,8 +260,9 @@ void ImageCache::decodeAhead(const std::vector<QString>& paths) {
             std::lock_guard lock(mutex_);
             sizes = viewSizes_;
         }
+        const QSize bound = boundFor(sizes);
         for (const QString& path : paths) {
-            QImage decoded = load(path, stampOf(path));
+            QImage decoded = load(path, stampOf(path), bound, nullptr);
             for (const QSize& view : sizes)
                 scaled(decoded, ImageView::fittedRect(decoded.size(), view).size());
         }

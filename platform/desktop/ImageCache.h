@@ -20,9 +20,22 @@ class Queue;
 
 namespace desktop {
 
-// The image in the regular file at `path`, or a null image (not a regular file, unreadable,
-// past QImageReader's allocation limit). Never blocks on a FIFO or a device. Any thread.
-QImage decodeImageFile(const QString& path);
+// A picture read from a file: the image (null when it cannot be read, with the reason in `why`)
+// and the size the file stores it at (invalid when unknown).
+struct DecodedImage {
+    QImage image;
+    QSize fullSize;
+    QString why;
+};
+
+// The image in the regular file at `path`, decoded straight at a size that fits within `bound`
+// (aspect kept; never enlarged; an empty bound decodes at full size). Fails for a missing file,
+// one that is not a regular file, an empty one, one that is not an image or one too large. Never
+// blocks on a FIFO or a device. Any thread.
+DecodedImage decodeImageFile(const QString& path, const QSize& bound = {});
+
+// The size a picture of `size` is decoded at to fit within `bound`: `size` itself when it fits.
+QSize decodeSize(const QSize& size, const QSize& bound);
 
 // Decoded cover images by file, and their pictures scaled for the views that show them, so that
 // a show only paints. Files are decoded ahead on a background queue (prefetch) and again there
@@ -37,8 +50,12 @@ class ImageCache {
     ImageCache(const ImageCache&) = delete;
     ImageCache& operator=(const ImageCache&) = delete;
 
-    // The decoded file, from the cache while the file on disk is unchanged.
-    QImage image(const QString& path);
+    // The decoded file at a size that fits within `bound` (see decodeImageFile), from the cache
+    // while the file on disk is unchanged; a null image with the reason in `why` when it cannot be
+    // read.
+    QImage image(const QString& path, const QSize& bound = {}, QString* why = nullptr);
+    // The bound that fits every view of `viewSizes`: the widest width and the tallest height.
+    static QSize boundFor(const std::vector<QSize>& viewSizes);
     // `image` at exactly `size`, composed on black, in the backing store's format; made once per
     // image and size.
     QImage scaled(const QImage& image, const QSize& size);
@@ -62,14 +79,15 @@ class ImageCache {
     };
     struct Entry {
         Stamp stamp;
-        QImage image;
+        QSize bound;
+        DecodedImage decoded;
         std::uint64_t lastUse = 0;
     };
     using ScaledKey = std::pair<qint64, std::pair<int, int>>;
 
     static Stamp stampOf(const QString& path);
     // Decodes unless the cache holds the file as it is on disk; answers the image either way.
-    QImage load(const QString& path, const Stamp& stamp);
+    QImage load(const QString& path, const Stamp& stamp, const QSize& bound, QString* why);
     void trimLocked();
     void dropOrphansLocked();
     void fileChanged(const QString& path);

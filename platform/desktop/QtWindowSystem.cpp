@@ -6,8 +6,8 @@
 #include "platform/desktop/Accessibility.h"
 #include "platform/desktop/CoverWindow.h"
 #include "platform/desktop/CoverWindowPool.h"
-#include "platform/desktop/ImageCache.h"
 #include "platform/desktop/GstLoopingPlayer.h"
+#include "platform/desktop/ImageCache.h"
 #include "platform/desktop/VideoPipeline.h"
 #include "platform/desktop/X11KeyboardTap.h"
 
@@ -45,15 +45,23 @@ std::size_t QtWindowSystem::keptWindowCount() const {
     return pool_->size();
 }
 
+namespace {
+
+std::vector<QSize> screenSizes(const std::vector<Screen>& screens) {
+    std::vector<QSize> sizes;
+    for (const Screen& screen : screens)
+        sizes.emplace_back(static_cast<int>(screen.frame.width),
+                           static_cast<int>(screen.frame.height));
+    return sizes;
+}
+
+}  // namespace
+
 void QtWindowSystem::prefetchImages(const std::vector<foundation::URL>& urls) {
     std::vector<QString> paths;
     for (const foundation::URL& url : urls)
         if (url.isFileURL()) paths.push_back(QString::fromStdString(url.path()));
-    std::vector<QSize> sizes;
-    for (const Screen& screen : screens())
-        sizes.emplace_back(static_cast<int>(screen.frame.width),
-                           static_cast<int>(screen.frame.height));
-    ImageCache::shared().prefetch(std::move(paths), std::move(sizes));
+    ImageCache::shared().prefetch(std::move(paths), screenSizes(screens()));
 }
 
 std::shared_ptr<LoopingPlayer> QtWindowSystem::createLoopingPlayer(const foundation::URL& url) {
@@ -70,9 +78,16 @@ std::shared_ptr<LoopingPlayer> QtWindowSystem::createLoopingPlayer(const foundat
     return std::make_shared<GstLoopingPlayer>(std::move(pipeline));
 }
 
-QImage QtWindowSystem::loadImage(const foundation::URL& url) {
-    if (!url.isFileURL()) return {};
-    return ImageCache::shared().image(QString::fromStdString(url.path()));
+QImage QtWindowSystem::loadImage(const foundation::URL& url, std::string* why) {
+    if (!url.isFileURL()) {
+        if (why) *why = "not a local file";
+        return {};
+    }
+    QString reason;
+    QImage image = ImageCache::shared().image(
+        QString::fromStdString(url.path()), ImageCache::boundFor(screenSizes(screens())), &reason);
+    if (image.isNull() && why) *why = reason.toStdString();
+    return image;
 }
 
 void QtWindowSystem::activateIgnoringOtherApps() {

@@ -26,7 +26,7 @@ class QtWindowSystem final : public WindowSystem {
     void prepareWindows() override;
     void prefetchImages(const std::vector<foundation::URL>& urls) override;
     std::shared_ptr<LoopingPlayer> createLoopingPlayer(const foundation::URL& url) override;
-    QImage loadImage(const foundation::URL& url) override;
+    QImage loadImage(const foundation::URL& url, std::string* why = nullptr) override;
     void activateIgnoringOtherApps() override;
     std::unique_ptr<KeyboardTap> createKeyboardTap(KeyboardTap::Callback callback,
                                                    KeyboardTapFailure* failure) override;

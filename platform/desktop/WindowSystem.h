@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/desktop/KeyboardTap.h"
@@ -30,8 +31,9 @@ class WindowSystem : public Screens {
     virtual void prefetchImages(const std::vector<foundation::URL>& urls) { (void)urls; }
     // A new muted looping player for the file at `url`, not playing yet.
     virtual std::shared_ptr<LoopingPlayer> createLoopingPlayer(const foundation::URL& url) = 0;
-    // The image in the file at `url`; a null image when it cannot be read.
-    virtual QImage loadImage(const foundation::URL& url) = 0;
+    // The image in the file at `url`, at no more than the size the screens need; a null image
+    // when it cannot be read, with the reason in `why` when given.
+    virtual QImage loadImage(const foundation::URL& url, std::string* why = nullptr) = 0;
     // Brings the application to the front.
     virtual void activateIgnoringOtherApps() = 0;
     // Takes the session's keyboard and enables the tap; null when it cannot be taken, with the

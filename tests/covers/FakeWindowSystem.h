@@ -148,9 +148,12 @@ class FakeWindowSystem final : public desktop::WindowSystem {
         players.push_back(player);
         return player;
     }
-    QImage loadImage(const foundation::URL& url) override {
+    QImage loadImage(const foundation::URL& url, std::string* why = nullptr) override {
         ++imagesLoaded;
-        if (url.lastPathComponent().find("broken") != std::string::npos) return {};
+        if (url.lastPathComponent().find("broken") != std::string::npos) {
+            if (why) *why = "not an image";
+            return {};
+        }
         QImage image(4, 2, QImage::Format_RGB32);
         image.fill(Qt::red);
         return image;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "EngineFixture.h"
@@ -107,6 +109,17 @@ TEST_F(EngineFixture, SharedMediaChoosesContentByExtension) {
     }
     // An image that does not load is an empty image: the window stays black.
     EXPECT_TRUE(system->windows[0]->imageSize.isEmpty());
+}
+
+TEST_F(EngineFixture, AnImageThatCannotBeReadIsNamedOnceWithWhy) {
+    store({sharedCover("/m/broken.png"),
+           perScreenCover({{"Left", "/m/a-broken.png"}, {"Right", "/m/fine.png"}})});
+    // Once per file, before the windows it leaves black.
+    EXPECT_THAT(show(1),
+                ElementsAre("Image /m/broken.png cannot be shown: not an image", kLeft, kRight));
+    EXPECT_THAT(show(2),
+                ElementsAre("🔴 Hiding 2 windows",
+                            "Image /m/a-broken.png cannot be shown: not an image", kLeft, kRight));
 }
 
 TEST_F(EngineFixture, MissingMediaIsReported) {
