@@ -97,25 +97,55 @@ void FullscreenImageOverlay::showOverlay(std::int64_t id) {
     }
     auto position = static_cast<std::size_t>(index);
     OverlayData cover = (*list)[position];
+    // A cover that will show nothing leaves the covers as they are, so it overtakes no cue; its
+    // step always runs, for its line.
+    const std::uint64_t cue = coverChangesCovers(cover) ? takeCue() : 0;
     std::weak_ptr<FullscreenImageOverlay> weak = weak_from_this();
-    dispatch::Queue::main()->async([weak, cover = std::move(cover), position]() mutable {
-        if (auto engine = weak.lock())
-            engine->showCover(std::move(cover), static_cast<std::int64_t>(position));
+    dispatch::Queue::main()->async([weak, cover = std::move(cover), position, cue]() mutable {
+        auto engine = weak.lock();
+        if (!engine || (cue != 0 && engine->isOvertaken(cue))) return;
+        engine->showCover(std::move(cover), static_cast<std::int64_t>(position));
     });
 }
 
 void FullscreenImageOverlay::clear() {
+    const std::uint64_t cue = takeCue();
     std::weak_ptr<FullscreenImageOverlay> weak = weak_from_this();
-    dispatch::Queue::main()->async([weak] {
-        if (auto engine = weak.lock()) engine->hideOverlays();
+    dispatch::Queue::main()->async([weak, cue] {
+        auto engine = weak.lock();
+        if (engine && !engine->isOvertaken(cue)) engine->hideOverlays();
     });
 }
 
 void FullscreenImageOverlay::blackout() {
+    const std::uint64_t cue = takeCue();
     std::weak_ptr<FullscreenImageOverlay> weak = weak_from_this();
-    dispatch::Queue::main()->async([weak] {
-        if (auto engine = weak.lock()) engine->showBlackout();
+    dispatch::Queue::main()->async([weak, cue] {
+        auto engine = weak.lock();
+        if (engine && !engine->isOvertaken(cue)) engine->showBlackout();
     });
+}
+
+std::uint64_t FullscreenImageOverlay::takeCue() {
+    return latestCue_.fetch_add(1, std::memory_order_acq_rel) + 1;
+}
+
+bool FullscreenImageOverlay::isOvertaken(std::uint64_t cue) const {
+    return latestCue_.load(std::memory_order_acquire) != cue;
+}
+
+bool FullscreenImageOverlay::coverChangesCovers(OverlayData cover) {
+    // The same resolution as showCover, on a copy.
+    if (cover.useSameMediaForAllScreens)
+        return cover.sharedMedia && cover.sharedMedia->resolvedURL().has_value();
+    // The screen list belongs to the main thread; elsewhere assume the cover shows.
+    if (!dispatch::isMainThread()) return true;
+    for (const desktop::Screen& screen : windowSystem_->screens()) {
+        if (!screen.displayID) continue;
+        auto it = cover.screenMedia.find(displayIDKey(*screen.displayID));
+        if (it != cover.screenMedia.end() && it->second.resolvedURL()) return true;
+    }
+    return false;
 }
 
 void FullscreenImageOverlay::prepareCovers() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <map>
@@ -62,6 +63,11 @@ class FullscreenImageOverlay final : public OSCDelegate,
 
     // OSCDelegate. showOverlay may be called on any thread: it reads the list at once and shows
     // on the main queue. clear and blackout always act on a later turn of the main queue.
+    //
+    // Each of these cues sets the whole state of the covers, so a cue that a newer one overtakes
+    // before its turn comes is skipped: after a burst only the newest is worked through, and it
+    // is on screen at once instead of behind every cue before it. A show that will show nothing
+    // (no such cover, no media) overtakes nothing.
     void showOverlay(std::int64_t id) override;
     void clear() override;
     void blackout() override;
@@ -108,6 +114,12 @@ class FullscreenImageOverlay final : public OSCDelegate,
                            foundation::UserDefaults* defaults,
                            foundation::NotificationCenter* center);
 
+    // Numbers a cue that changes the covers (any thread).
+    std::uint64_t takeCue();
+    // Whether a cue newer than `cue` was taken since.
+    bool isOvertaken(std::uint64_t cue) const;
+    // Whether showing `cover` changes the covers, as showCover would resolve it now.
+    bool coverChangesCovers(OverlayData cover);
     void finishShow();
     void prefetchCoverImages();
     void removeHideObserver();
@@ -121,6 +133,8 @@ class FullscreenImageOverlay final : public OSCDelegate,
     foundation::UserDefaults* defaults_;
     foundation::NotificationCenter* center_;
 
+    // The number of the newest cue (takeCue).
+    std::atomic<std::uint64_t> latestCue_{0};
     std::vector<std::shared_ptr<OverlayWindow>> overlayWindows_;
     bool isActive_ = false;
     std::unique_ptr<desktop::KeyboardTap> eventTap_;

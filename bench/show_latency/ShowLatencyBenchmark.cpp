@@ -4,6 +4,9 @@
 // image's centre colour, which aspect fit puts at the middle of either monitor).
 // And the time a quit takes with a looping video cover up on both monitors: from SIGTERM to the
 // process's exit (target: every one of 50 quits within 300 ms).
+// And a burst of show cues switching among three video covers, unpaced (10, 100 or 2,000 of them),
+// then the image cue: from the image cue's send to its pixels on every monitor (target: within
+// 100 ms after any burst), and from the burst's first send.
 // Runs build/bin/mantleshade on its own Xvfb with two monitors and a white root window.
 //
 //     bench_show_latency                      # p50_ms, p95_ms and max_ms counters
@@ -23,6 +26,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -97,6 +101,11 @@ class Session {
 
         image_ = dir_ / "cover.png";
         if (!writeCoverImage(image_)) return fail(why, "cannot write the cover image");
+        // A third video: the first one under another name (a pipeline is shared per file).
+        std::error_code error;
+        std::filesystem::copy_file(std::string(MS_TEST_DATA_DIR) + "/loop-160x90.mp4",
+                                   dir_ / "copy.mp4", error);
+        if (error) return fail(why, "cannot copy the third video");
         return launch(why);
     }
 
@@ -105,8 +114,8 @@ class Session {
     bool launch(std::string& why) {
         quit();
         port_ = mstest::freeUdpPort();
-        // Two covers, each on every screen: a looping video, then the image. The list is JSON
-        // text under "overlays".
+        // Covers on every screen: a looping video, the image, then two more videos. The list is
+        // JSON text under "overlays".
         const std::string list =
             R"([{"id":"6F1C2A52-2D1B-4C55-9F43-3E0F7A1E0001","name":"Video",)"
             R"("useSameMediaForAllScreens":true,"screenMedia":{},"sharedMedia":{"path":"file://)" +
@@ -114,7 +123,14 @@ class Session {
             R"(/loop-160x90.mp4"}},)"
             R"({"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF","sharedMedia":{"path":"file://)" +
             image_.string() +
-            R"("},"screenMedia":{},"useSameMediaForAllScreens":true,"name":"bench"}])";
+            R"("},"screenMedia":{},"useSameMediaForAllScreens":true,"name":"bench"},)"
+            R"({"id":"6F1C2A52-2D1B-4C55-9F43-3E0F7A1E0003","name":"Video 2",)"
+            R"("useSameMediaForAllScreens":true,"screenMedia":{},"sharedMedia":{"path":"file://)" +
+            std::string(MS_TEST_DATA_DIR) +
+            R"(/loop-160x120.mov"}},)"
+            R"({"id":"6F1C2A52-2D1B-4C55-9F43-3E0F7A1E0004","name":"Video 3",)"
+            R"("useSameMediaForAllScreens":true,"screenMedia":{},"sharedMedia":{"path":"file://)" +
+            (dir_ / "copy.mp4").string() + R"("}}])";
         std::filesystem::create_directories(dir_ / "mantleshade");
         std::ofstream(dir_ / "mantleshade" / "defaults.json")
             << "{\"oscPort\": " << port_ << ", \"overlays\": " << jsonString(list) << "}\n";
@@ -157,6 +173,26 @@ class Session {
         for (const auto& m : xvfb_->monitors()) {
             const Rgb c = pixel(m.x + m.width / 2, m.y + m.height / 2);
             if (c.r < 0 || isWhite(c) || isBlack(c)) return false;
+        }
+        return true;
+    }
+
+    // Whether the application's socket has taken every datagram sent to it.
+    bool socketDrained() const {
+        for (const char* table : {"/proc/net/udp", "/proc/net/udp6"}) {
+            std::ifstream in(table);
+            std::string line;
+            std::getline(in, line);
+            while (std::getline(in, line)) {
+                std::istringstream fields(line);
+                std::string slot, local, remote, state, queues;
+                fields >> slot >> local >> remote >> state >> queues;
+                const auto colon = local.rfind(':');
+                const auto split = queues.find(':');
+                if (colon == std::string::npos || split == std::string::npos) continue;
+                if (std::stoul(local.substr(colon + 1), nullptr, 16) != port_) continue;
+                if (std::stoul(queues.substr(split + 1), nullptr, 16) != 0) return false;
+            }
         }
         return true;
     }
@@ -259,6 +295,52 @@ void BM_ImageCoverToCoversExposed(benchmark::State& state) {
 }
 BENCHMARK(BM_ImageCoverToCoversExposed)
     ->Iterations(100)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// A burst of `state.range(0)` show cues switching among the three video covers, sent unpaced,
+// then the image cue. The image cue is sent once the burst is off the socket (so that a full
+// receive queue cannot drop it); its pixels are timed from its send and from the burst's start.
+void BM_ImageCueAfterBurst(benchmark::State& state) {
+    const auto count = static_cast<int>(state.range(0));
+    const std::int32_t videos[] = {1, 3, 4};
+    std::vector<double> samples, fromBurst;
+    for (auto _ : state) {
+        const auto burst = Clock::now();
+        for (int i = 0; i < count; ++i) gSession->send("/mantleshade/show", videos[i % 3]);
+        const auto drainDeadline = Clock::now() + 10s;
+        while (!gSession->socketDrained() && Clock::now() < drainDeadline)
+            std::this_thread::sleep_for(200us);
+        const auto start = Clock::now();
+        gSession->send("/mantleshade/show", 2);
+        if (!gSession->waitUntil(isImageCentre, 60s)) {
+            state.SkipWithError("the image cover did not appear within 60 s");
+            break;
+        }
+        const auto end = Clock::now();
+        const std::chrono::duration<double> elapsed = end - start;
+        state.SetIterationTime(elapsed.count());
+        samples.push_back(elapsed.count() * 1000.0);
+        fromBurst.push_back(std::chrono::duration<double, std::milli>(end - burst).count());
+        gSession->send("/mantleshade/clear");
+        if (!gSession->waitUntil(isWhite, 30s)) {
+            state.SkipWithError("the covers did not go within 30 s");
+            break;
+        }
+    }
+    state.counters["p50_ms"] = percentile(samples, 0.50);
+    state.counters["p95_ms"] = percentile(samples, 0.95);
+    state.counters["max_ms"] =
+        samples.empty() ? 0 : *std::max_element(samples.begin(), samples.end());
+    state.counters["burst_p50_ms"] = percentile(fromBurst, 0.50);
+    state.counters["over_100ms"] = static_cast<double>(
+        std::count_if(samples.begin(), samples.end(), [](double ms) { return ms > 100.0; }));
+}
+BENCHMARK(BM_ImageCueAfterBurst)
+    ->Arg(10)
+    ->Arg(100)
+    ->Arg(2000)
+    ->Iterations(10)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 

@@ -3,21 +3,27 @@
 
 #include <signal.h>
 #include <sys/wait.h>
+#include <xcb/xcb.h>
 
 #include <gtest/gtest.h>
 
 #include <QColor>
 #include <QImage>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 
 #include "covers/OverlayData.h"
 #include "platform/foundation/URL.h"
 #include "platform/foundation/UserDefaults.h"
+#include "tests/support/Bytes.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/LoopbackNet.h"
 #include "tests/support/Poll.h"
@@ -256,4 +262,87 @@ TEST_F(MantleshadeE2ETest, WithoutATrayPreferencesOpensAndTheIconDocksWhenOneApp
     ASSERT_TRUE(xvfb_->provideTray());
     EXPECT_TRUE(pollUntil([&] { return xvfb_->tray()->dockRequests() > 0; }))
         << "the icon never asked to dock";
+}
+
+// Bytes waiting in the receive queues of the UDP sockets bound to `port`, from /proc/net/udp{,6}.
+static std::size_t udpReceiveQueue(std::uint16_t port) {
+    std::size_t total = 0;
+    for (const char* table : {"/proc/net/udp", "/proc/net/udp6"}) {
+        std::ifstream in(table);
+        std::string line;
+        std::getline(in, line);  // header
+        while (std::getline(in, line)) {
+            std::istringstream fields(line);
+            std::string slot, local, remote, state, queues;
+            fields >> slot >> local >> remote >> state >> queues;
+            const auto colon = local.rfind(':');
+            const auto split = queues.find(':');
+            if (colon == std::string::npos || split == std::string::npos) continue;
+            if (std::stoul(local.substr(colon + 1), nullptr, 16) != port) continue;
+            total += std::stoul(queues.substr(split + 1), nullptr, 16);
+        }
+    }
+    return total;
+}
+
+TEST_F(MantleshadeE2ETest, AfterABurstOfVideoCuesTheNextCueShowsAtOnce) {
+    QImage image(64, 48, QImage::Format_RGB32);
+    image.fill(QColor(255, 0, 0));
+    const auto redFile = dir_ / "red.png";
+    ASSERT_TRUE(image.save(QString::fromStdString(redFile.string())));
+    const auto copy = dir_ / "copy.mp4";
+    std::filesystem::copy_file(std::string(MS_TEST_DATA_DIR) + "/loop-160x90.mp4", copy);
+    std::vector<mantleshade::OverlayData> covers(4);
+    const std::string media[] = {std::string(MS_TEST_DATA_DIR) + "/loop-160x90.mp4",
+                                 std::string(MS_TEST_DATA_DIR) + "/loop-160x120.mov",
+                                 copy.string(), redFile.string()};
+    for (std::size_t i = 0; i < covers.size(); ++i) {
+        covers[i].useSameMediaForAllScreens = true;
+        covers[i].sharedMedia.emplace();
+        covers[i].sharedMedia->setURL(foundation::URL::fileURL(media[i]));
+    }
+    ASSERT_TRUE(mantleshade::OverlayData::saveList(covers, *defaults_));
+    launch();
+
+    // The middle of each monitor, read pixel by pixel from the server: a screenshot takes long
+    // enough to blur the time this test bounds.
+    xcb_connection_t* x = xcb_connect(xvfb_->display().c_str(), nullptr);
+    ASSERT_FALSE(xcb_connection_has_error(x));
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(x)).data->root;
+    auto middlesAreRed = [&] {
+        for (const auto& m : xvfb_->monitors()) {
+            auto cookie = xcb_get_image(x, XCB_IMAGE_FORMAT_Z_PIXMAP, root,
+                                        static_cast<std::int16_t>(m.x + m.width / 2),
+                                        static_cast<std::int16_t>(m.y + m.height / 2), 1, 1, ~0u);
+            xcb_get_image_reply_t* reply = xcb_get_image_reply(x, cookie, nullptr);
+            if (!reply) return false;
+            const std::uint8_t* p = xcb_get_image_data(reply);
+            // 24-bit TrueColor: bytes blue, green, red.
+            const bool isRed = xcb_get_image_data_length(reply) >= 3 && red({p[2], p[1], p[0]});
+            std::free(reply);
+            if (!isRed) return false;
+        }
+        return true;
+    };
+
+    // 500 show cues, as fast as the socket takes them, switching among three videos.
+    mstest::PlainSocket sender(AF_INET);
+    for (int i = 0; i < 500; ++i)
+        sender.sendTo(port_, mstest::oscMessage("/mantleshade/show", {1 + i % 3}));
+    // The image cue goes once the application has taken the burst off its socket, so that it
+    // cannot be lost to a full receive queue. The burst's shows may still be pending.
+    ASSERT_TRUE(pollUntil([&] { return udpReceiveQueue(port_) == 0; }, 30s, 1ms));
+    const auto sent = std::chrono::steady_clock::now();
+    sender.sendTo(port_, mstest::oscMessage("/mantleshade/show", {4}));
+    // Worked through one by one, the burst held the image back for five to ten seconds; the
+    // newest cue is shown within some 100 ms (bench_show_latency has the figures).
+    EXPECT_TRUE(pollUntil(middlesAreRed, 3s, 1ms)) << "not shown within 3 s of its send\n"
+                                                   << app_->output();
+    std::printf("image shown %.0f ms after its cue\n",
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - sent)
+                    .count());
+    xcb_disconnect(x);
+    // And it stays: no cue of the burst comes after it.
+    oscsend("/mantleshade/blackout");
+    EXPECT_TRUE(pollUntil([&] { return monitorsShow(black); })) << app_->output();
 }
