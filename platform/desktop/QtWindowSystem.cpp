@@ -4,6 +4,7 @@
 #include <QImage>
 
 #include "platform/desktop/Accessibility.h"
+#include "platform/desktop/CoverStacking.h"
 #include "platform/desktop/CoverWindow.h"
 #include "platform/desktop/CoverWindowPool.h"
 #include "platform/desktop/GstLoopingPlayer.h"
@@ -17,7 +18,9 @@ std::shared_ptr<WindowSystem> WindowSystem::qt() {
     return std::make_shared<QtWindowSystem>();
 }
 
-QtWindowSystem::QtWindowSystem() : pool_(std::make_unique<CoverWindowPool>()) {}
+QtWindowSystem::QtWindowSystem() : pool_(std::make_unique<CoverWindowPool>()) {
+    CoverStacking::install();
+}
 
 QtWindowSystem::~QtWindowSystem() = default;
 

@@ -278,3 +278,57 @@ TEST_F(CoversOnX, LockOutWaitsForTheKeyboardHeldByAnotherProgram) {
     EXPECT_TRUE(spinUntil([&] { return engine->overlayWindows().empty(); }));
     ::testing::internal::GetCapturedStdout();
 }
+
+TEST_F(CoversOnX, AWindowOpenedWhileCoversAreUpStaysBelowThemAndLeavesThemTheKeyboard) {
+    // This server runs no window manager: a window mapped later lands on top unless it is put
+    // back below the covers.
+    QWidget other(nullptr, Qt::Window);
+    QPalette palette;
+    palette.setColor(QPalette::Window, Qt::red);
+    other.setPalette(palette);
+    other.setAutoFillBackground(true);
+    other.setGeometry(200, 200, 400, 300);
+    QLineEdit edit(&other);
+
+    // Without covers it shows as any window does.
+    other.show();
+    auto shot = screenshotWhen([](const auto& s) { return near(s, 400, 350, kRed); });
+    ASSERT_TRUE(near(shot, 400, 350, kRed));
+    other.hide();
+
+    for (const bool activated : {false, true}) {
+        SCOPED_TRACE(activated ? "shown and activated" : "shown");
+        engine->blackout();
+        ASSERT_TRUE(spinUntil([&] { return engine->overlayWindows().size() == 2; }));
+        shot = screenshotWhen([](const auto& s) { return s.regionIsBlack(0, 0, 1920, 1080); });
+        ASSERT_TRUE(shot.regionIsBlack(0, 0, 1920, 1080));
+        auto onCover = [] {
+            QWindow* focus = QGuiApplication::focusWindow();
+            return focus && focus->flags().testFlag(Qt::X11BypassWindowManagerHint) &&
+                   focus->isVisible();
+        };
+        ASSERT_TRUE(spinUntil(onCover));
+
+        other.show();
+        if (activated) {
+            other.raise();
+            other.activateWindow();
+        }
+        // Once the server has mapped it, it goes under the covers and the focus stays on them.
+        ASSERT_TRUE(spinUntil([&] {
+            return x.run("xwininfo -id " + std::to_string(other.winId())).find("IsViewable") !=
+                   std::string::npos;
+        }));
+        shot = screenshotWhen(
+            [&](const auto& s) { return s.regionIsBlack(0, 0, 1920, 1080) && onCover(); });
+        EXPECT_TRUE(shot.regionIsBlack(0, 0, 1920, 1080)) << "a window shows above a cover";
+        EXPECT_TRUE(onCover());
+        xdotool("type z");
+        spinTurns();
+        EXPECT_TRUE(edit.text().isEmpty());
+
+        other.hide();
+        engine->clear();
+        ASSERT_TRUE(spinUntil([&] { return engine->overlayWindows().empty(); }));
+    }
+}
