@@ -1,5 +1,6 @@
 #include "platform/foundation/Bookmark.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -57,6 +58,38 @@ bool statPath(const std::string& path, struct stat& st, Error& error) {
     return false;
 }
 
+// Entries read at most while looking for a renamed file, so that a huge folder costs bounded time.
+constexpr std::size_t kMaxFolderEntries = 100000;
+
+// The entry of the folder of `path` that is the file (`device`, `inode`), when the file was
+// renamed within its folder.
+std::optional<std::string> findRenamed(const std::string& path, std::uint64_t device,
+                                       std::uint64_t inode) {
+    const auto slash = path.find_last_of('/');
+    const std::string folder = slash == 0 ? std::string("/") : path.substr(0, slash);
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return std::nullopt;
+    std::optional<std::string> found;
+    std::size_t read = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (++read > kMaxFolderEntries) break;
+        if (static_cast<std::uint64_t>(entry->d_ino) != inode) continue;
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        const std::string candidate = (folder == "/" ? "" : folder) + "/" + name;
+        struct stat st {};
+        // The directory entry's inode number is only a hint: the file itself must match.
+        if (::stat(candidate.c_str(), &st) == 0 &&
+            static_cast<std::uint64_t>(st.st_dev) == device &&
+            static_cast<std::uint64_t>(st.st_ino) == inode) {
+            found = candidate;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return found;
+}
+
 }  // namespace
 
 std::vector<std::uint8_t> createBookmark(const URL& url, Error* error) {
@@ -111,6 +144,14 @@ std::optional<URL> resolveBookmark(std::span<const std::uint8_t> data, bool& isS
     struct stat st {};
     Error failure;
     if (!statPath(path, st, failure)) {
+        // Gone from its path: a file renamed in the same folder is found by its identity, and the
+        // bookmark is stale so that its owner records the new path.
+        if (failure.code == kFileReadNoSuchFileError) {
+            if (auto renamed = findRenamed(path, device, inode)) {
+                isStale = true;
+                return URL::fileURL(*renamed);
+            }
+        }
         setError(error, std::move(failure));
         return std::nullopt;
     }

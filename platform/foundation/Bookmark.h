@@ -25,8 +25,10 @@ inline constexpr std::int64_t kFileReadUnsupportedSchemeError = 262;
 // Empty data with `error` set when `url` is not a file URL or the file does not exist.
 std::vector<std::uint8_t> createBookmark(const URL& url, Error* error = nullptr);
 
-// The file URL the bookmark names. nullopt with `error` set when the data is not a bookmark or the
-// path is gone. `isStale` is set when the file at the path is no longer the recorded one.
+// The file URL the bookmark names. When the path is gone, the recorded file found under another
+// name in the path's folder (renamed there), with `isStale` set. nullopt with `error` set when the
+// data is not a bookmark or the file is gone. `isStale` is also set when the file at the path is
+// no longer the recorded one.
 std::optional<URL> resolveBookmark(std::span<const std::uint8_t> data, bool& isStale,
                                    Error* error = nullptr);
 

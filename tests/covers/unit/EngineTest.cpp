@@ -358,3 +358,25 @@ TEST_F(EngineFixture, ScreensSharingADisplayIdKeepEveryPlayerUntilTearDown) {
     for (auto& weak : players) EXPECT_TRUE(weak.expired());
     EXPECT_GE(system->log->indexOf("detach v.mp4#1"), 0);
 }
+
+TEST_F(EngineFixture, AFileRenamedInItsFolderIsShownThroughItsBookmark) {
+    const auto chosen = dir / "chosen.mp4";
+    std::ofstream(chosen) << "x";
+    OverlayData cover;
+    cover.sharedMedia = OverlayData::MediaItem{};
+    cover.sharedMedia->setURL(foundation::URL::fileURL(chosen.string()));
+    store({cover});
+    std::filesystem::rename(chosen, dir / "renamed.mp4");
+
+    EXPECT_THAT(show(1), ElementsAre(kLeft, kRight));
+    ASSERT_EQ(system->players.size(), 2u);
+    for (const auto& weak : system->players) {
+        auto player = weak.lock();
+        ASSERT_TRUE(player);
+        EXPECT_EQ(player->name().rfind("renamed.mp4#", 0), 0u) << player->name();
+    }
+    // The list as stored is not rewritten by a show.
+    auto stored = OverlayData::loadList(*defaults);
+    ASSERT_TRUE(stored && stored->size() == 1);
+    EXPECT_EQ((*stored)[0].sharedMedia->path, foundation::URL::fileURL(chosen.string()));
+}

@@ -1,5 +1,6 @@
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,73 @@ TEST_F(BookmarkTest, StaleWhenReplacedGoneWhenRemoved) {
     EXPECT_EQ(error.domain, kBookmarkErrorDomain);
     EXPECT_EQ(error.code, kFileReadNoSuchFileError);
     EXPECT_NE(error.localizedDescription().find("a.png"), std::string::npos);
+}
+
+TEST_F(BookmarkTest, AFileRenamedInItsFolderIsFoundByItsIdentity) {
+    struct Case {
+        const char* what;
+        std::function<std::filesystem::path(const std::filesystem::path&)> change;
+        bool found;  // at the path the change answers
+    };
+    const Case cases[] = {
+        {"renamed",
+         [&](const auto& file) {
+             auto to = file.parent_path() / "renamed clip.mp4";
+             std::filesystem::rename(file, to);
+             return to;
+         },
+         true},
+        {"renamed among other files",
+         [&](const auto& file) {
+             for (int i = 0; i < 50; ++i)
+                 writeFile(file.parent_path() / ("other" + std::to_string(i)), "o");
+             auto to = file.parent_path() / "zz.mp4";
+             std::filesystem::rename(file, to);
+             return to;
+         },
+         true},
+        {"moved to another folder",
+         [&](const auto& file) {
+             std::filesystem::create_directory(file.parent_path() / "elsewhere");
+             auto to = file.parent_path() / "elsewhere" / "clip.mp4";
+             std::filesystem::rename(file, to);
+             return to;
+         },
+         false},
+        {"its folder gone",
+         [&](const auto& file) {
+             std::filesystem::remove_all(file.parent_path());
+             return file;
+         },
+         false},
+    };
+    int round = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto folder = dir / ("round" + std::to_string(++round));
+        std::filesystem::create_directory(folder);
+        const auto file = folder / "clip.mp4";
+        writeFile(file, "x");
+        auto data = createBookmark(URL::fileURL(file.string()));
+        ASSERT_FALSE(data.empty());
+        const auto now = c.change(file);
+
+        bool stale = false;
+        Error error;
+        auto resolved = resolveBookmark(data, stale, &error);
+        if (!c.found) {
+            EXPECT_FALSE(resolved);
+            EXPECT_EQ(error.code, kFileReadNoSuchFileError);
+            continue;
+        }
+        ASSERT_TRUE(resolved) << error.localizedDescription();
+        EXPECT_EQ(resolved->path(), now.string());
+        EXPECT_TRUE(stale);
+        // A bookmark made again records the new name: no longer stale.
+        auto renewed = createBookmark(*resolved);
+        EXPECT_EQ(resolveBookmark(renewed, stale), *resolved);
+        EXPECT_FALSE(stale);
+    }
 }
 
 TEST_F(BookmarkTest, CreateFailsForMissingFileAndNonFileURL) {
