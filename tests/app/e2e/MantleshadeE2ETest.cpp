@@ -346,3 +346,21 @@ TEST_F(MantleshadeE2ETest, AfterABurstOfVideoCuesTheNextCueShowsAtOnce) {
     oscsend("/mantleshade/blackout");
     EXPECT_TRUE(pollUntil([&] { return monitorsShow(black); })) << app_->output();
 }
+
+TEST_F(MantleshadeE2ETest, WithoutAWindowManagerPreferencesOpensBelowACoverShownDuringTheGrace) {
+    // No tray: Preferences opens after the grace. This server runs no window manager either, so
+    // a window mapped later lands above the covers unless it is put back below them.
+    xvfb_->removeTray();
+    app_ = startApp(dir_.path(), dir_ / "out.log");
+    ASSERT_TRUE(pollUntil([&] { return !udpPortIsFree(port_) || !!app_->ended(); }));
+    ASSERT_TRUE(pollUntil([&] {
+        sendBlackout();
+        return pollUntil([&] { return monitorsShow(black); }, 300ms);
+    })) << app_->output();
+    ASSERT_TRUE(pollUntil([&] { return preferencesOnScreen(*xvfb_); })) << "no Preferences";
+    EXPECT_TRUE(pollUntil([&] { return monitorsShow(black); })) << "Preferences shows above a cover";
+    // And the keyboard stays with the covers: a key press there hides them.
+    xvfb_->run("xdotool key a");
+    EXPECT_TRUE(pollUntil([&] { return monitorsShow(white) || !monitorsShow(black); }))
+        << app_->output();
+}

@@ -70,13 +70,20 @@ TEST(PreferencesScreenshotE2ETest, WindowAndOutlineOnARealDisplay) {
         view.show();
         view.raise();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
-        QTest::qWait(300);
-        const testsupport::Screenshot behaviour = x.screenshot();
+        // Exposed is not yet painted: wait for the window to show where it was placed, not the
+        // root window's black.
+        testsupport::Screenshot behaviour;
+        const bool painted = QTest::qWaitFor(
+            [&] {
+                behaviour = x.screenshot();
+                return behaviour.valid() &&
+                       !behaviour.regionIsBlack(view.x() + 30, view.y() + 30, 200, 200);
+            },
+            10000);
         ASSERT_TRUE(behaviour.valid());
         // Kept beside the build for a person to look at.
         behaviour.savePPM(MS_BINARY_DIR "/preferences-behaviour.ppm");
-        // The window is drawn where it was placed: not the root window's black.
-        EXPECT_FALSE(behaviour.regionIsBlack(view.x() + 30, view.y() + 30, 200, 200));
+        EXPECT_TRUE(painted) << "the window never showed where it was placed";
 
         view.tabs()->setCurrentIndex(1);
         auto* monitors = view.mediaTab()->monitorsView();
@@ -100,8 +107,10 @@ TEST(PreferencesScreenshotE2ETest, WindowAndOutlineOnARealDisplay) {
         EXPECT_FALSE(isRed(media.pixel(outlined.x() + 40, outlined.y() + 300)));
 
         view.close();
-        QTest::qWait(200);
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return !isRed(x.screenshot().pixel(outlined.x() + 5, outlined.y() + 300)); },
+            5000))
+            << "the band stayed after the window closed";
         EXPECT_TRUE(view.connectedMonitors().highlightWindows().empty());
-        EXPECT_FALSE(isRed(x.screenshot().pixel(outlined.x() + 5, outlined.y() + 300)));
     }
 }
