@@ -288,6 +288,7 @@ TEST_F(CoversOnX, AWindowOpenedWhileCoversAreUpStaysBelowThemAndLeavesThemTheKey
     other.setPalette(palette);
     other.setAutoFillBackground(true);
     other.setGeometry(200, 200, 400, 300);
+    other.setWindowTitle("ms-other-window");
     QLineEdit edit(&other);
 
     // Without covers it shows as any window does.
@@ -316,8 +317,8 @@ TEST_F(CoversOnX, AWindowOpenedWhileCoversAreUpStaysBelowThemAndLeavesThemTheKey
         }
         // Once the server has mapped it, it goes under the covers and the focus stays on them.
         ASSERT_TRUE(spinUntil([&] {
-            return x.run("xwininfo -id " + std::to_string(other.winId())).find("IsViewable") !=
-                   std::string::npos;
+            return !x.run("xdotool search --onlyvisible --name '^ms-other-window$' 2>/dev/null")
+                        .empty();
         }));
         shot = screenshotWhen(
             [&](const auto& s) { return s.regionIsBlack(0, 0, 1920, 1080) && onCover(); });
