@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <utility>
 
+#include "osc/tcp/DispatchTcpGracefulClose.h"
 #include "osc/tcp/DispatchTcpSocket.h"
 #include "osc/tcp/DispatchTcpSocketInternal.h"
 
@@ -101,7 +102,7 @@ bool DispatchTcpSocket::acceptOnUrl(const foundation::URL& url, foundation::Erro
 
 int DispatchTcpSocket::createListenSocket(int family, const Data& address,
                                           foundation::Error* error) {
-    const int fd = net::createSocket(family, SOCK_STREAM, error);
+    const int fd = createStreamSocket(family, error);
     if (fd == -1) return -1;
     auto fail = [&](const char* reason) {
         const int err = errno;
@@ -183,11 +184,11 @@ bool DispatchTcpSocket::doAccept(int listenFD, const std::shared_ptr<dispatch::S
         ::accept4(listenFD, reinterpret_cast<sockaddr*>(&ss), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
         const int err = errno;
+        // Descriptors held by closed connections waiting for their peers come back first.
+        if (outOfDescriptors(err) && closeLingeringNow() > 0) return true;
         // Out of descriptors or memory: the connection stays pending and the level-triggered
         // source would fire at once again, so stop listening for a moment.
-        if (err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM) {
-            pauseAccepting(source);
-        }
+        if (outOfDescriptors(err) || err == ENOBUFS || err == ENOMEM) pauseAccepting(source);
         return false;
     }
     Data address = bytesOf(&ss, std::min<std::size_t>(len, sizeof ss));
