@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "osc/tcp/DispatchTcpGracefulClose.h"
 #include "osc/tcp/DispatchTcpSocket.h"
 
 namespace {
@@ -89,6 +90,7 @@ int server() {
     std::atomic<int> opens{0};
     std::atomic<int> failedOpens{0};
     std::atomic<int> mostHeld{0};
+    std::atomic<std::size_t> mostLingering{0};
     std::thread elsewhere([&] {
         while (!stop.load()) {
             const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
@@ -100,6 +102,8 @@ int server() {
             }
             const int held = openDescriptors();
             if (held > mostHeld.load()) mostHeld = held;
+            const std::size_t lingering = rozuri::tcp_detail::lingeringCount();
+            if (lingering > mostLingering.load()) mostLingering = lingering;
             std::this_thread::sleep_for(5ms);
         }
     });
@@ -128,6 +132,8 @@ int server() {
                  "descriptors           %d before, at most %d, %d after (back %.2f s after the "
                  "last accept)\n",
                  fdsBefore, mostHeld.load(), openDescriptors(), backAfter);
+    std::fprintf(stderr, "waiting for peers     at most %zu (bound %zu)\n", mostLingering.load(),
+                 rozuri::tcp_detail::lingerBound());
     std::fprintf(stderr, "RSS                   %ld KiB before, %ld KiB after\n", rssBefore,
                  rssKiB());
     listener->disconnect();

@@ -178,6 +178,13 @@ std::shared_ptr<dispatch::Source> DispatchTcpSocket::makeAcceptSource(int fd) {
 // ---- Accepting one connection ----
 
 bool DispatchTcpSocket::doAccept(int listenFD, const std::shared_ptr<dispatch::Source>& source) {
+    // A delegate slower than the connections coming in would otherwise take every descriptor
+    // of the process for connections waiting to be handed over: at most half the limit waits
+    // (twice what may linger), so that a quarter stays for the rest of the process.
+    if (acceptsInFlight_.load(std::memory_order_relaxed) >= 2 * lingerBound()) {
+        pauseAccepting(source, kAcceptCatchUp);
+        return false;
+    }
     sockaddr_storage ss{};
     socklen_t len = sizeof ss;
     const int fd =
@@ -188,7 +195,9 @@ bool DispatchTcpSocket::doAccept(int listenFD, const std::shared_ptr<dispatch::S
         if (outOfDescriptors(err) && closeLingeringNow() > 0) return true;
         // Out of descriptors or memory: the connection stays pending and the level-triggered
         // source would fire at once again, so stop listening for a moment.
-        if (outOfDescriptors(err) || err == ENOBUFS || err == ENOMEM) pauseAccepting(source);
+        if (outOfDescriptors(err) || err == ENOBUFS || err == ENOMEM) {
+            pauseAccepting(source, kAcceptPause);
+        }
         return false;
     }
     Data address = bytesOf(&ss, std::min<std::size_t>(len, sizeof ss));
@@ -200,8 +209,10 @@ bool DispatchTcpSocket::doAccept(int listenFD, const std::shared_ptr<dispatch::S
     const int family = listenFD == socket4FD_   ? AF_INET
                        : listenFD == socket6FD_ ? AF_INET6
                                                 : AF_UNIX;
+    acceptsInFlight_.fetch_add(1, std::memory_order_relaxed);
     delegateQueue->async([self = shared_from_this(), delegate = delegate_.lock(), delegateQueue, fd,
                           family, address = std::move(address)] {
+        self->acceptsInFlight_.fetch_sub(1, std::memory_order_relaxed);
         std::shared_ptr<dispatch::Queue> queue;
         if (delegate && delegate->respondsTo(Delegate::newSocketQueueForConnection)) {
             queue = delegate->newSocketQueueForConnectionFromAddress(address, self);
@@ -229,10 +240,11 @@ bool DispatchTcpSocket::doAccept(int listenFD, const std::shared_ptr<dispatch::S
     return true;
 }
 
-void DispatchTcpSocket::pauseAccepting(const std::shared_ptr<dispatch::Source>& source) {
+void DispatchTcpSocket::pauseAccepting(const std::shared_ptr<dispatch::Source>& source,
+                                       std::chrono::milliseconds pause) {
     source->suspend();
     socketQueue_.queue()->asyncAfter(
-        kAcceptPause, [weak = weak_from_this(), weakSource = std::weak_ptr(source)] {
+        pause, [weak = weak_from_this(), weakSource = std::weak_ptr(source)] {
             auto self = weak.lock();
             auto src = weakSource.lock();
             if (!self || !src) return;
