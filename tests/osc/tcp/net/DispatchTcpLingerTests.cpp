@@ -28,6 +28,7 @@ namespace {
 
 using namespace tcptest;
 using namespace std::chrono_literals;
+using rozuri::tcp_detail::closeAfterPeerEnds;
 using rozuri::tcp_detail::lingerBound;
 using rozuri::tcp_detail::lingeringCount;
 
@@ -187,6 +188,53 @@ TEST(DispatchTcpLingerChild, Run) {
     ownPeers.clear();
     // Every descriptor comes back once the peers are gone or the wait for them ends.
     EXPECT_TRUE(eventually([&] { return lingeringCount() == 0; }, 10s)) << lingeringCount();
+}
+
+// How a closed connection's wait for its peer ends, with short limits.
+TEST(DispatchTcpLinger, TheWaitEndsWithThePeerOrItsLimits) {
+    struct Case {
+        const char* name;
+        bool peerEndedFirst;  // the peer's end is there before the close
+        std::size_t unread;   // bytes of ours the peer never reads (0: it reads all)
+        bool peerEndsLater;   // the peer ends once it has our end
+        bool lingers;
+    };
+    const Case cases[] = {
+        {"peer already ended", true, 0, false, false},
+        {"peer ends after ours", false, 0, true, true},
+        {"everything arrived, peer stays", false, 0, false, true},
+        {"peer stops reading", false, 8 << 20, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(eventually([] { return lingeringCount() == 0; }, 15s));
+        Plain listener = Plain::listener(AF_INET);
+        Plain peer = Plain::connectTo(AF_INET, listener.port());
+        Plain ours = listener.accept();
+        ASSERT_TRUE(ours.valid());
+        ASSERT_TRUE(peer.send("unread input"));
+        if (c.unread > 0) {
+            // Sent without waiting: the rest stays in our send buffer.
+            const Data chunk(c.unread, 'x');
+            (void)::send(ours.fd(), chunk.data(), chunk.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+        }
+        if (c.peerEndedFirst) {
+            ::shutdown(peer.fd(), SHUT_WR);
+            ASSERT_TRUE(eventually(
+                [&] {
+                    pollfd pfd{ours.fd(), POLLIN | POLLRDHUP, 0};
+                    return ::poll(&pfd, 1, 0) == 1 && (pfd.revents & POLLRDHUP);
+                },
+                kWait));
+        }
+        closeAfterPeerEnds(ours.release(), 300ms, 300ms);
+        EXPECT_EQ(lingeringCount(), c.lingers ? 1u : 0u);
+        if (c.unread == 0) {
+            EXPECT_TRUE(peer.readsEOF());
+        }
+        if (c.peerEndsLater) peer.reset();
+        EXPECT_TRUE(eventually([] { return lingeringCount() == 0; }, 5s));
+    }
 }
 
 // The peer takes its time and keeps sending meanwhile: our bytes still on their way hold the
