@@ -9,7 +9,14 @@
 // - Peer round trip: an OSCUDPSocket sends to a liblo echo server and its handler sees the echo,
 //   beside a liblo sender whose own lo_server sees the echo of the same server.
 // - Memory: 1M unpaced 32-byte sends into the sink, each in a fresh process (peak RSS never goes
-//   down within one): OSCUDPClient beside lo_send and raw sendto. Reported: getrusage max RSS.
+//   down within one): OSCUDPClient and a DispatchUdpSocket handed ready bytes beside lo_send
+//   and raw sendto. Reported: getrusage max RSS,
+//   datagrams delivered and their rate (first send to last arrival). Run inside a private
+//   network namespace whose loopback has a slow qdisc, this is a sender that outruns its link:
+//     unshare -n sh -c 'ip link set lo up &&
+//       tc qdisc add dev lo root tbf rate 200mbit burst 16kb limit 16mb &&
+//       build/bin/bench_udp_send --benchmark_filter=UnpacedRss'
+//   (a 32-byte message is 74 bytes on the link: 200 Mbit/s carries about 338k of them a second).
 
 #include <benchmark/benchmark.h>
 #include <lo/lo.h>
@@ -30,6 +37,8 @@
 
 #include "osc/core/OSCCoreValueTypes.h"
 #include "osc/core/OSCMessage.h"
+#include "osc/udp/DispatchUdpSocket.h"
+#include "osc/udp/DispatchUdpSocketDelegate.h"
 #include "osc/udp/OSCUDPClient.h"
 #include "osc/udp/OSCUDPServer.h"
 #include "osc/udp/OSCUDPSocket.h"
@@ -304,22 +313,49 @@ long maxRssKiB() {
 }
 
 // In the child: sends kUnpacedSends 32-byte messages the way `kind` says, lets the sink settle,
-// and prints the peak RSS in KiB.
+// and prints the peak RSS in KiB, the datagrams delivered and the seconds from the first send to
+// the last arrival.
 int rssChild(const std::string& kind) {
     Sink sink;
     const auto port = sink.port();
+    const auto start = Clock::now();
+    int delivered = 0;
+    Clock::time_point last;
     if (kind == "client") {
         auto client = rozuri::OSCUDPClient::create();
         for (int i = 0; i < kUnpacedSends; ++i) {
             client->send(rozuri::OSCMessage(kAddress32, {std::int32_t{i}}), "127.0.0.1", port);
         }
-        Clock::time_point last;
-        sink.settle(kUnpacedSends, &last);
+        delivered = sink.settle(kUnpacedSends, &last);
+    } else if (kind == "socket") {
+        // Ready bytes straight into a DispatchUdpSocket whose delegate counts the answers.
+        struct Counter : rozuri::DispatchUdpSocketDelegate {
+            Counter() : DispatchUdpSocketDelegate(didSendDataWithTag | didNotSendDataWithTag) {}
+            void udpSocketDidSendDataWithTag(const std::shared_ptr<rozuri::DispatchUdpSocket>&,
+                                             std::int64_t) override {
+                ++answered;
+            }
+            void udpSocketDidNotSendDataWithTag(const std::shared_ptr<rozuri::DispatchUdpSocket>&,
+                                                std::int64_t, const foundation::Error&) override {
+                ++answered;
+            }
+            std::atomic<int> answered{0};
+        };
+        auto counter = std::make_shared<Counter>();
+        auto socket = rozuri::DispatchUdpSocket::create(
+            counter, dispatch::Queue::createSerial("bench.answers"));
+        const auto bytes = rozuri::OSCMessage(kAddress32, {std::int32_t{1}}).encodedData();
+        for (int i = 0; i < kUnpacedSends; ++i) socket->sendData(bytes, "127.0.0.1", port, -1.0, i);
+        delivered = sink.settle(kUnpacedSends, &last);
+        const auto answerDeadline = Clock::now() + 60s;
+        while (counter->answered.load() < kUnpacedSends && Clock::now() < answerDeadline) {
+            std::this_thread::sleep_for(1ms);
+        }
+        socket->close();
     } else if (kind == "liblo") {
         lo_address to = lo_address_new("127.0.0.1", std::to_string(port).c_str());
         for (int i = 0; i < kUnpacedSends; ++i) lo_send(to, kAddress32, "i", i);
-        Clock::time_point last;
-        sink.settle(kUnpacedSends, &last);
+        delivered = sink.settle(kUnpacedSends, &last);
         lo_address_free(to);
     } else if (kind == "raw") {
         mstest::PlainSocket sender(AF_INET);
@@ -330,12 +366,12 @@ int rssChild(const std::string& kind) {
                      reinterpret_cast<const sockaddr*>(to.data()),
                      static_cast<socklen_t>(to.size()));
         }
-        Clock::time_point last;
-        sink.settle(kUnpacedSends, &last);
+        delivered = sink.settle(kUnpacedSends, &last);
     } else {
         return 2;
     }
-    std::printf("%ld\n", maxRssKiB());
+    std::printf("%ld %d %.6f\n", maxRssKiB(), delivered,
+                std::chrono::duration<double>(std::max(last, start) - start).count());
     return 0;
 }
 
@@ -343,11 +379,13 @@ std::string selfPath;
 
 void unpacedRss(benchmark::State& state, const char* kind) {
     double mib = 0;
+    int delivered = 0;
+    double seconds = 0;
     for (auto _ : state) {
         const std::string command = selfPath + " " + kRssChildFlag + kind;
         FILE* child = ::popen(command.c_str(), "r");
         long kib = -1;
-        if (!child || std::fscanf(child, "%ld", &kib) != 1) kib = -1;
+        if (!child || std::fscanf(child, "%ld %d %lf", &kib, &delivered, &seconds) != 3) kib = -1;
         if (child) ::pclose(child);
         if (kib < 0) {
             state.SkipWithError("the measuring process failed");
@@ -356,10 +394,15 @@ void unpacedRss(benchmark::State& state, const char* kind) {
         mib = double(kib) / 1024.0;
     }
     state.counters["peak_rss_MiB"] = mib;
+    state.counters["delivered"] = delivered;
+    state.counters["delivered_per_s"] = seconds > 0 ? delivered / seconds : 0;
 }
 
 void BM_UnpacedRssOSCUDPClient(benchmark::State& state) {
     unpacedRss(state, "client");
+}
+void BM_UnpacedRssDispatchUdpSocket(benchmark::State& state) {
+    unpacedRss(state, "socket");
 }
 void BM_UnpacedRssLiblo(benchmark::State& state) {
     unpacedRss(state, "liblo");
@@ -379,6 +422,7 @@ BENCHMARK(BM_RoundTripLibloSendToServer)->Iterations(1)->Unit(benchmark::kMillis
 BENCHMARK(BM_RoundTripOSCUDPSocketToLibloEcho)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RoundTripLibloToLibloEcho)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_UnpacedRssOSCUDPClient)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UnpacedRssDispatchUdpSocket)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_UnpacedRssLiblo)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_UnpacedRssRawSendto)->Iterations(1)->Unit(benchmark::kMillisecond);
 

@@ -42,23 +42,29 @@ class OSCValueList {
 
     // User-provided, so that value-initialising a list does not zero its inline storage.
     OSCValueList() noexcept {}  // NOLINT(modernize-use-equals-default)
-    OSCValueList(std::initializer_list<AnyOSCValue> values) { assign(values.begin(), values.end()); }
+    // The constructors that may throw delegate to the default one first, so that the
+    // destructor frees what they made before the throw.
+    OSCValueList(std::initializer_list<AnyOSCValue> values) : OSCValueList() {
+        assign(values.begin(), values.end());
+    }
     OSCValueList(const std::vector<AnyOSCValue>& values)  // NOLINT: callers pass vectors
-    {
+        : OSCValueList() {
         assign(values.begin(), values.end());
     }
     OSCValueList(std::vector<AnyOSCValue>&& values)  // NOLINT
-    {
+        : OSCValueList() {
         reserve(values.size());
         for (AnyOSCValue& v : values) emplace_back(std::move(v));
     }
-    OSCValueList(std::span<const AnyOSCValue> values) { assign(values.begin(), values.end()); }
+    OSCValueList(std::span<const AnyOSCValue> values) : OSCValueList() {
+        assign(values.begin(), values.end());
+    }
     template <std::input_iterator It>
-    OSCValueList(It first, It last) {
+    OSCValueList(It first, It last) : OSCValueList() {
         assign(first, last);
     }
 
-    OSCValueList(const OSCValueList& other) { assign(other.begin(), other.end()); }
+    OSCValueList(const OSCValueList& other) : OSCValueList() { assign(other.begin(), other.end()); }
     OSCValueList(OSCValueList&& other) noexcept { takeFrom(other); }
     OSCValueList& operator=(const OSCValueList& other) {
         if (this != &other) {
@@ -138,7 +144,8 @@ class OSCValueList {
             grow(nextCapacity(size_ + 1));
             return *::new (static_cast<void*>(data_ + size_++)) AnyOSCValue(std::move(v));
         }
-        return *::new (static_cast<void*>(data_ + size_++)) AnyOSCValue(std::forward<Args>(args)...);
+        return *::new (static_cast<void*>(data_ + size_++))
+            AnyOSCValue(std::forward<Args>(args)...);
     }
     void pop_back() noexcept { std::destroy_at(data_ + --size_); }
     void resize(size_type n, const AnyOSCValue& fill) {
@@ -157,11 +164,17 @@ class OSCValueList {
         std::rotate(begin() + at, end() - 1, end());
         return begin() + at;
     }
+    // Like std::vector: a value or a growth that throws leaves the list as it was.
     template <std::input_iterator It>
     iterator insert(const_iterator pos, It first, It last) {
         size_type at = static_cast<size_type>(pos - begin());
-        size_type old = size_;
-        for (; first != last; ++first) emplace_back(*first);
+        // Made apart first (the range may also lie in this list); moving them in cannot throw.
+        OSCValueList added(first, last);
+        if (added.empty()) return begin() + at;
+        const size_type old = size_;
+        if (old + added.size_ > capacity_) grow(nextCapacity(old + added.size_));
+        std::uninitialized_move(added.begin(), added.end(), end());
+        size_ += added.size_;
         std::rotate(begin() + at, begin() + old, end());
         return begin() + at;
     }

@@ -4,6 +4,7 @@
 #include <openssl/types.h>
 #include <sys/un.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -296,7 +297,8 @@ class DispatchTcpSocket : public std::enable_shared_from_this<DispatchTcpSocket>
                            bool ipv6Optional, foundation::Error* error);
     std::shared_ptr<dispatch::Source> makeAcceptSource(int fd);
     bool doAccept(int listenFD, const std::shared_ptr<dispatch::Source>& source);
-    void pauseAccepting(const std::shared_ptr<dispatch::Source>& source);
+    void pauseAccepting(const std::shared_ptr<dispatch::Source>& source,
+                        std::chrono::milliseconds pause);
 
     // Connecting.
     bool preConnectWithInterface(const std::optional<std::string>& interface,
@@ -454,6 +456,8 @@ class DispatchTcpSocket : public std::enable_shared_from_this<DispatchTcpSocket>
 
     std::shared_ptr<void> userData_;
     double alternateAddressDelay_ = 0.3;
+    // Connections accepted and not yet handed to the delegate, each holding a descriptor.
+    std::atomic<std::size_t> acceptsInFlight_{0};
 };
 
 }  // namespace rozuri

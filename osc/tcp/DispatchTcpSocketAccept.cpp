@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <utility>
 
+#include "osc/tcp/DispatchTcpGracefulClose.h"
 #include "osc/tcp/DispatchTcpSocket.h"
 #include "osc/tcp/DispatchTcpSocketInternal.h"
 
@@ -101,7 +102,7 @@ bool DispatchTcpSocket::acceptOnUrl(const foundation::URL& url, foundation::Erro
 
 int DispatchTcpSocket::createListenSocket(int family, const Data& address,
                                           foundation::Error* error) {
-    const int fd = net::createSocket(family, SOCK_STREAM, error);
+    const int fd = createStreamSocket(family, error);
     if (fd == -1) return -1;
     auto fail = [&](const char* reason) {
         const int err = errno;
@@ -177,16 +178,25 @@ std::shared_ptr<dispatch::Source> DispatchTcpSocket::makeAcceptSource(int fd) {
 // ---- Accepting one connection ----
 
 bool DispatchTcpSocket::doAccept(int listenFD, const std::shared_ptr<dispatch::Source>& source) {
+    // A delegate slower than the connections coming in would otherwise take every descriptor
+    // of the process for connections waiting to be handed over: at most half the limit waits
+    // (twice what may linger), so that a quarter stays for the rest of the process.
+    if (acceptsInFlight_.load(std::memory_order_relaxed) >= 2 * lingerBound()) {
+        pauseAccepting(source, kAcceptCatchUp);
+        return false;
+    }
     sockaddr_storage ss{};
     socklen_t len = sizeof ss;
     const int fd =
         ::accept4(listenFD, reinterpret_cast<sockaddr*>(&ss), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
         const int err = errno;
+        // Descriptors held by closed connections waiting for their peers come back first.
+        if (outOfDescriptors(err) && closeLingeringNow() > 0) return true;
         // Out of descriptors or memory: the connection stays pending and the level-triggered
         // source would fire at once again, so stop listening for a moment.
-        if (err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM) {
-            pauseAccepting(source);
+        if (outOfDescriptors(err) || err == ENOBUFS || err == ENOMEM) {
+            pauseAccepting(source, kAcceptPause);
         }
         return false;
     }
@@ -199,8 +209,10 @@ bool DispatchTcpSocket::doAccept(int listenFD, const std::shared_ptr<dispatch::S
     const int family = listenFD == socket4FD_   ? AF_INET
                        : listenFD == socket6FD_ ? AF_INET6
                                                 : AF_UNIX;
+    acceptsInFlight_.fetch_add(1, std::memory_order_relaxed);
     delegateQueue->async([self = shared_from_this(), delegate = delegate_.lock(), delegateQueue, fd,
                           family, address = std::move(address)] {
+        self->acceptsInFlight_.fetch_sub(1, std::memory_order_relaxed);
         std::shared_ptr<dispatch::Queue> queue;
         if (delegate && delegate->respondsTo(Delegate::newSocketQueueForConnection)) {
             queue = delegate->newSocketQueueForConnectionFromAddress(address, self);
@@ -228,10 +240,11 @@ bool DispatchTcpSocket::doAccept(int listenFD, const std::shared_ptr<dispatch::S
     return true;
 }
 
-void DispatchTcpSocket::pauseAccepting(const std::shared_ptr<dispatch::Source>& source) {
+void DispatchTcpSocket::pauseAccepting(const std::shared_ptr<dispatch::Source>& source,
+                                       std::chrono::milliseconds pause) {
     source->suspend();
     socketQueue_.queue()->asyncAfter(
-        kAcceptPause, [weak = weak_from_this(), weakSource = std::weak_ptr(source)] {
+        pause, [weak = weak_from_this(), weakSource = std::weak_ptr(source)] {
             auto self = weak.lock();
             auto src = weakSource.lock();
             if (!self || !src) return;

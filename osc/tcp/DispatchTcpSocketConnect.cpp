@@ -8,6 +8,7 @@
 #include <cstring>
 #include <utility>
 
+#include "osc/tcp/DispatchTcpGracefulClose.h"
 #include "osc/tcp/DispatchTcpSocket.h"
 #include "osc/tcp/DispatchTcpSocketInternal.h"
 
@@ -232,7 +233,7 @@ void DispatchTcpSocket::lookupDidFail(std::int64_t index, const foundation::Erro
 
 int DispatchTcpSocket::createConnectSocket(int family, const std::optional<Data>& interface,
                                            foundation::Error* error) {
-    const int fd = net::createSocket(family, SOCK_STREAM, error);
+    const int fd = createStreamSocket(family, error);
     if (fd == -1 || !interface) return fd;
     // A fixed local port must be reusable right after our own earlier connection from it.
     std::uint16_t localPort = 0;
@@ -395,7 +396,7 @@ void DispatchTcpSocket::closeSocket(int family) {
 bool DispatchTcpSocket::connectWithAddressUN(const Data& address, foundation::Error* error) {
     assertOnSocketQueue(__LINE__);
     (void)address;
-    socketUN_ = net::createSocket(AF_UNIX, SOCK_STREAM, error);
+    socketUN_ = createStreamSocket(AF_UNIX, error);
     if (socketUN_ == -1) return false;
     unixConnectRetryDelay_ = kUnixConnectRetryFirst;
     const std::int64_t index = stateIndex_;

@@ -46,6 +46,8 @@ inline constexpr std::uint64_t kMaxWriteBatchBytes = 1 << 20;
 inline constexpr int kSharedPortAttempts = 8;
 // Pause of accepting after the process or system ran out of descriptors.
 inline constexpr std::chrono::milliseconds kAcceptPause{100};
+// Pause of accepting while the delegate has too many accepted connections still to take.
+inline constexpr std::chrono::milliseconds kAcceptCatchUp{5};
 // A released socket draining its writes gives up after this long without progress.
 inline constexpr std::chrono::seconds kDrainStallLimit{10};
 // A Unix connect to a full backlog is tried again after this, doubling up to the maximum.

@@ -63,6 +63,9 @@ class DispatchUdpSendPacket final : public DispatchUdpQueuedPacket {
     double timeout;
     std::int64_t tag;
     bool filterInProgress = false;
+    // Found no room in the send backlog within its time-out: answered with the time-out
+    // error in its turn.
+    bool expired = false;
     // Given a host: a numeric one in `known`, a name's lookup in `lookup`, or the error that
     // stopped it there.
     bool hasHost = false;

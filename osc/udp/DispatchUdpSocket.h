@@ -7,6 +7,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -137,12 +138,21 @@ class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket>
     void setReceiveFilter(ReceiveFilter filter, std::shared_ptr<dispatch::Queue> filterQueue,
                           bool isAsynchronous = true);
 
-    // Sending; all return at once. A datagram to an address or a numeric host goes out from
-    // the caller's thread when nothing handed over before it waits on the socket queue (and
-    // the socket is open, unconnected, without a send filter); otherwise it is queued there,
-    // behind what waits. `timeout` in seconds covers only the wait for a socket that would
-    // block; negative, NaN or +inf mean none. Without a destination the datagram goes to the
-    // connected peer. A first send on a closed socket creates its sockets before returning.
+    // Sending. A datagram to an address or a numeric host goes out from the caller's thread
+    // when nothing handed over before it waits on the socket queue (and the socket is open,
+    // unconnected, without a send filter); otherwise it is queued there, behind what waits.
+    // `timeout` in seconds covers only the wait for a socket that would block; negative, NaN
+    // or +inf mean none. Without a destination the datagram goes to the connected peer. A
+    // first send on a closed socket creates its sockets before returning.
+    //
+    // A sender that outruns the system is slowed as a blocking sendto would slow it: when
+    // kMostDatagramsWaiting datagrams, or kMostBytesWaiting bytes of them, wait unanswered,
+    // the call waits until half of them have gone, at most the datagram's `timeout`; a
+    // datagram that found no room in that time is answered with the time-out error, in its
+    // turn. Otherwise the calls return at once. Calls on the socket queue, or on the queue of
+    // a synchronous send or receive filter, are never held.
+    static constexpr std::size_t kMostDatagramsWaiting = 1024;
+    static constexpr std::size_t kMostBytesWaiting = 1 << 20;
     void sendData(Data data, std::int64_t tag);
     void sendData(Data data, double timeout, std::int64_t tag);
     // "localhost", "loopback" and numeric hosts need no lookup; names are looked up on a global
@@ -280,10 +290,18 @@ class DispatchUdpSocket : public std::enable_shared_from_this<DispatchUdpSocket>
     // on the socket queue, the datagram goes out at once and is answered from here. False when
     // it must be queued; it is then counted as waiting ahead.
     struct SendGate;
-    bool sendNow(const Data& data, const SendDestination& destination, std::int64_t tag);
+    // `expired`: set when the backlog had no room within `timeout`.
+    bool sendNow(const Data& data, const SendDestination& destination, double timeout,
+                 std::int64_t tag, bool* expired);
+    // Holds the calling sender while the backlog is full (see kMostDatagramsWaiting), at most
+    // `timeout`; false when it found no room in that time. Called with the gate's mutex held.
+    bool waitForRoom(std::unique_lock<std::mutex>& lock, std::size_t size, double timeout) const;
+    // waitForRoom, then counts a datagram of `size` bytes as waiting ahead.
+    bool admitDatagram(std::size_t size, double timeout) const;
     // Socket-queue side of the gate: what direct sends may use, republished after every change
-    // of state, with `answered` fewer waiting ahead; shut before a descriptor closes.
-    void refreshSendGate(std::size_t answered = 0) const;
+    // of state, with `answered` fewer waiting ahead (`answeredBytes` of theirs); shut before a
+    // descriptor closes.
+    void refreshSendGate(std::size_t answered = 0, std::size_t answeredBytes = 0) const;
     void shutSendGate() const;
     void countAhead() const;
     void postSendAnswer(const std::shared_ptr<DispatchUdpSocketDelegate>& delegate,

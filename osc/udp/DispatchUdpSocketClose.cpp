@@ -56,15 +56,17 @@ void DispatchUdpSocket::closeWithError(const std::optional<foundation::Error>& e
     pendingFilterOperations_ = 0;
     ++openGeneration_;
     // Every packet handed over gets its answer, in order, before the close.
+    std::size_t droppedBytes = 0;
     for (const auto& packet : discarded) {
         if (auto* send = dynamic_cast<DispatchUdpSendPacket*>(packet.get())) {
+            droppedBytes += send->size();
             notifyDidNotSendDataWithTag(send->tag, socketClosedError());
         } else {
             notifyDidNotConnect(socketClosedError());
         }
     }
     if (hadSockets) notifyDidCloseWithError(error);
-    refreshSendGate(dropped);
+    refreshSendGate(dropped, droppedBytes);
     // Let go outside this call: the socket may be destroyed with it.
     if (keepAlive) socketQueue_.queue()->async([keepAlive = std::move(keepAlive)] {});
 }

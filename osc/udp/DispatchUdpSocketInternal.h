@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <mutex>
 
 #include <cstdint>
@@ -106,6 +107,15 @@ struct DispatchUdpSocket::SendGate {
     // Datagrams and connects handed to the socket queue and not answered yet, plus queued
     // changes of configuration: a direct send would overtake them.
     std::size_t ahead = 0;
+    // The bytes of the datagrams among them.
+    std::size_t aheadBytes = 0;
+    // Senders held until the backlog has room again; told by `room`.
+    std::size_t waiting = 0;
+    std::condition_variable room;
+    // The queues of synchronous send and receive filters: a sender on one is never held,
+    // since the socket queue waits for them.
+    std::shared_ptr<dispatch::Queue> syncSendFilterQueue;
+    std::shared_ptr<dispatch::Queue> syncReceiveFilterQueue;
     // Sockets created, not connected or connecting, not closing, no send filter.
     bool open = false;
     bool created = false;
@@ -118,6 +128,16 @@ struct DispatchUdpSocket::SendGate {
     std::shared_ptr<dispatch::Queue> delegateQueue;
     // The opening the descriptors belong to.
     std::uint64_t generation = 0;
+
+    bool full(std::size_t size) const {
+        return ahead >= kMostDatagramsWaiting ||
+               (aheadBytes != 0 && aheadBytes + size > kMostBytesWaiting);
+    }
+    // Held senders go on once the backlog is down to half, so that each wake-up lets a batch
+    // in rather than one datagram.
+    bool hasRoom() const {
+        return ahead <= kMostDatagramsWaiting / 2 && aheadBytes <= kMostBytesWaiting / 2;
+    }
 };
 
 struct DispatchUdpSocket::ReadAhead {

@@ -20,7 +20,9 @@ void DispatchUdpSocket::sendData(Data data, std::int64_t tag) {
 
 void DispatchUdpSocket::sendData(Data data, double timeout, std::int64_t tag) {
     if (data.empty()) return;
-    queueSend(DispatchUdpSendPacket::create(data, timeout, tag));
+    auto packet = DispatchUdpSendPacket::create(data, timeout, tag);
+    packet->expired = !admitDatagram(data.size(), timeout);
+    queueSend(std::move(packet), true);
 }
 
 void DispatchUdpSocket::sendData(Data data, const std::string& host, std::uint16_t port,
@@ -28,12 +30,14 @@ void DispatchUdpSocket::sendData(Data data, const std::string& host, std::uint16
     if (data.empty()) return;
     SendDestination known;
     const bool numeric = known.setNumericHost(host, port);
+    bool expired = false;
     if (numeric) {
-        if (sendNow(data, known, tag)) return;
+        if (sendNow(data, known, timeout, tag, &expired)) return;
     } else {
-        countAhead();
+        expired = !admitDatagram(data.size(), timeout);
     }
     auto packet = DispatchUdpSendPacket::create(data, timeout, tag);
+    packet->expired = expired;
     packet->hasHost = true;
     if (numeric) {
         packet->known = known;
@@ -73,13 +77,15 @@ void DispatchUdpSocket::sendData(Data data, const Data& address, double timeout,
     if (data.empty()) return;
     SendDestination known;
     known.setAddress(address);
+    bool expired = false;
     if (known.has4 || known.has6) {
-        if (sendNow(data, known, tag)) return;
+        if (sendNow(data, known, timeout, tag, &expired)) return;
     } else {
         // Refused by the socket queue, in its turn.
-        countAhead();
+        expired = !admitDatagram(data.size(), timeout);
     }
     auto packet = DispatchUdpSendPacket::create(data, timeout, tag);
+    packet->expired = expired;
     packet->known = known;
     queueSend(std::move(packet), true);
 }
@@ -174,6 +180,10 @@ bool DispatchUdpSocket::isPeerAddress(const Data& address) const {
 
 void DispatchUdpSocket::doPreSend() {
     auto packet = std::static_pointer_cast<DispatchUdpSendPacket>(currentSend_);
+    if (packet->expired) {
+        failCurrentSend(sendTimeoutError());
+        return;
+    }
     // A lookup that failed before the packet's turn is its answer, connected or not.
     if (packet->lookup && packet->lookup->error) {
         failCurrentSend(*packet->lookup->error);
@@ -371,8 +381,10 @@ void DispatchUdpSocket::endCurrentSend() {
     }
     // Its answer is posted by now: direct sends may follow it.
     if (currentSend_) {
+        const auto* packet = dynamic_cast<const DispatchUdpSendPacket*>(currentSend_.get());
+        const std::size_t size = packet ? packet->size() : 0;
         currentSend_.reset();
-        refreshSendGate(1);
+        refreshSendGate(1, size);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 
@@ -18,9 +19,10 @@ using namespace udp_detail;
 // mutex, and posts the answer to the delegate queue as the socket queue would have. The socket
 // queue publishes what such a send needs to the gate after every change and counts what it has
 // been handed, so a direct send never overtakes it; it shuts the gate before a descriptor closes.
+// The same count bounds the backlog: a sender that finds it full waits until it has drained.
 
 bool DispatchUdpSocket::sendNow(const Data& data, const SendDestination& destination,
-                                std::int64_t tag) {
+                                double timeout, std::int64_t tag, bool* expired) {
     SendGate& gate = *sendGate_;
     std::unique_lock lock(gate.mutex);
     if (!gate.created && gate.ahead == 0) {
@@ -35,13 +37,15 @@ bool DispatchUdpSocket::sendNow(const Data& data, const SendDestination& destina
         });
         lock.lock();
     }
+    *expired = !waitForRoom(lock, data.size(), timeout);
     // Anything the choice or the send itself refuses is left to the socket queue, which reports
     // it as it always does.
     auto queueIt = [&] {
         ++gate.ahead;
+        gate.aheadBytes += data.size();
         return false;
     };
-    if (!gate.open || gate.ahead != 0) return queueIt();
+    if (*expired || !gate.open || gate.ahead != 0) return queueIt();
     const int family = chooseFamily(destination.has4, destination.has6, destination.firstFamily,
                                     gate.rules, nullptr);
     const int fd = family == AF_INET ? gate.fd4 : family == AF_INET6 ? gate.fd6 : -1;
@@ -88,12 +92,56 @@ bool DispatchUdpSocket::sendNow(const Data& data, const SendDestination& destina
     return true;
 }
 
+// ---- The backlog's bound ----
+
+bool DispatchUdpSocket::waitForRoom(std::unique_lock<std::mutex>& lock, std::size_t size,
+                                    double timeout) const {
+    SendGate& gate = *sendGate_;
+    if (!gate.full(size)) return true;
+    // The socket queue drains the backlog, and waits for a synchronous filter's queue: a
+    // sender on either would wait for itself.
+    const auto isCurrent = [](const std::shared_ptr<dispatch::Queue>& queue) {
+        return queue && queue->isCurrent();
+    };
+    if (socketQueue_.isCurrent() || isCurrent(gate.syncSendFilterQueue) ||
+        isCurrent(gate.syncReceiveFilterQueue)) {
+        return true;
+    }
+    const auto nanos = sendTimeoutNanoseconds(timeout);
+    const auto deadline = nanos
+                              ? std::chrono::steady_clock::now() + std::chrono::nanoseconds(*nanos)
+                              : std::chrono::steady_clock::time_point::max();
+    ++gate.waiting;
+    bool room = true;
+    while (!gate.hasRoom()) {
+        if (!nanos) {
+            gate.room.wait(lock);
+        } else if (gate.room.wait_until(lock, deadline) == std::cv_status::timeout) {
+            room = gate.hasRoom();
+            break;
+        }
+    }
+    --gate.waiting;
+    return room;
+}
+
+bool DispatchUdpSocket::admitDatagram(std::size_t size, double timeout) const {
+    SendGate& gate = *sendGate_;
+    std::unique_lock lock(gate.mutex);
+    const bool room = waitForRoom(lock, size, timeout);
+    ++gate.ahead;
+    gate.aheadBytes += size;
+    return room;
+}
+
 // ---- The socket queue's side ----
 
-void DispatchUdpSocket::refreshSendGate(std::size_t answered) const {
+void DispatchUdpSocket::refreshSendGate(std::size_t answered, std::size_t answeredBytes) const {
     SendGate& gate = *sendGate_;
     std::lock_guard lock(gate.mutex);
     gate.ahead -= std::min(answered, gate.ahead);
+    gate.aheadBytes -= std::min(answeredBytes, gate.aheadBytes);
+    if (gate.waiting != 0 && gate.hasRoom()) gate.room.notify_all();
     gate.created = (flags_ & kSocketsCreated) != 0;
     gate.bound = (flags_ & kSocketBound) != 0;
     gate.open = gate.created &&
@@ -105,6 +153,9 @@ void DispatchUdpSocket::refreshSendGate(std::size_t answered) const {
     gate.delegate = delegate_;
     gate.delegateQueue = delegateQueue_;
     gate.generation = openGeneration_;
+    gate.syncSendFilterQueue = sendFilterBlock_ && !sendFilterAsync_ ? sendFilterQueue_ : nullptr;
+    gate.syncReceiveFilterQueue =
+        receiveFilterBlock_ && !receiveFilterAsync_ ? receiveFilterQueue_ : nullptr;
 }
 
 void DispatchUdpSocket::shutSendGate() const {

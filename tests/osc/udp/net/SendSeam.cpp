@@ -10,10 +10,12 @@ namespace {
 
 std::mutex seamMutex;
 std::map<int, std::pair<int, int>> armed;  // fd -> (errno, sends left to fail)
+std::map<int, std::thread::id> senders;
 
 // The errno to fail with, or 0.
 int takeFailure(int fd) {
     std::lock_guard lock(seamMutex);
+    senders[fd] = std::this_thread::get_id();
     auto it = armed.find(fd);
     if (it == armed.end()) return 0;
     const int err = it->second.first;
@@ -28,6 +30,12 @@ namespace udptest {
 void armSendFailure(int fd, int err, int count) {
     std::lock_guard lock(seamMutex);
     armed[fd] = {err, count};
+}
+
+std::thread::id lastSender(int fd) {
+    std::lock_guard lock(seamMutex);
+    auto it = senders.find(fd);
+    return it == senders.end() ? std::thread::id() : it->second;
 }
 
 void disarmSendFailures() {
