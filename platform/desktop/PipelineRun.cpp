@@ -3,6 +3,7 @@
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 #include <gst/video/video.h>
+#include <malloc.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -297,6 +298,11 @@ void PipelineRun::freeGraph() {
     gst_object_unref(bus);
     gst_object_unref(pipeline_);
     pipeline_ = convert_ = sink_ = nullptr;
+#ifdef __GLIBC__
+    // A graph's streaming threads leave its frames' memory in malloc arenas of their own, which
+    // the next graph's new threads do not reuse: given back here, RSS stays flat over cues.
+    malloc_trim(0);
+#endif
 }
 
 int PipelineRun::onBusMessage(GstMessage* message, void* data) {
