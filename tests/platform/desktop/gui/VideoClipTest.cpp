@@ -209,14 +209,15 @@ TEST(DesktopVideoClips, PipelinesStoppedWhileStartingLeaveTheirGraphSound) {
             std::fprintf(stderr, "GStreamer: %s\n", text ? text : "");
         },
         nullptr);
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < 123; ++i) {
         auto pipeline = std::make_shared<desktop::VideoPipeline>(
             QString::fromStdString(i % 2 ? dataFile("loop-160x90.mp4") : clipFile(kShortAvi)));
         desktop::GstLoopingPlayer player(pipeline);
         Covers covers;
         covers.add(player, 0);
         player.play();
-        if (i % 3 == 0) spinTurns(1);
+        // Stopped at every moment of the decoder's start, from at once to 40 ms in.
+        spinUntil([] { return false; }, std::chrono::milliseconds(i % 41));
         player.detachOutput();
     }
     EXPECT_TRUE(allPipelinesFreed());
