@@ -21,6 +21,7 @@ namespace {
 using std::chrono::nanoseconds;
 
 std::atomic<std::size_t> gLiveGraphs{0};
+constexpr std::chrono::seconds kTrimDelay{1};
 
 struct TearDowns {
     std::mutex mutex;
@@ -33,6 +34,19 @@ struct TearDowns {
 TearDowns& tearDowns() {
     static auto* state = new TearDowns;
     return *state;
+}
+
+// A graph's streaming threads leave its frames' memory in malloc arenas of their own, which the
+// next graph's new threads do not reuse. Given back once tear-downs have stopped for a while:
+// trimming locks each arena in turn, which would slow the next cue of a burst.
+void trimMallocWhenQuiet() {
+#ifdef __GLIBC__
+    static std::atomic<std::uint64_t> latest{0};
+    const std::uint64_t mine = ++latest;
+    dispatch::Queue::global(dispatch::QoS::low)->asyncAfter(kTrimDelay, [mine] {
+        if (latest.load() == mine) malloc_trim(0);
+    });
+#endif
 }
 
 // What GStreamer's callbacks hold: the run while it lives, without keeping it alive.
@@ -298,11 +312,7 @@ void PipelineRun::freeGraph() {
     gst_object_unref(bus);
     gst_object_unref(pipeline_);
     pipeline_ = convert_ = sink_ = nullptr;
-#ifdef __GLIBC__
-    // A graph's streaming threads leave its frames' memory in malloc arenas of their own, which
-    // the next graph's new threads do not reuse: given back here, RSS stays flat over cues.
-    malloc_trim(0);
-#endif
+    trimMallocWhenQuiet();
 }
 
 int PipelineRun::onBusMessage(GstMessage* message, void* data) {
