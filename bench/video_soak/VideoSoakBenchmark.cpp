@@ -7,6 +7,8 @@
 //   --formats mp4,webm,avi
 //   --log FILE         every frame interval, as CSV (default video-soak-frames.csv)
 //   --no-load          without the busy loops
+//   --cycles N         instead: N show/hide cycles of the mp4 and avi clips in turn on both
+//                      monitors, reporting open descriptors and RSS before and after
 
 #include <gst/gst.h>
 #include <signal.h>
@@ -134,8 +136,8 @@ double percentile(std::vector<double> v, double p) {
 
 constexpr double kStallMs = 1000;
 
-Result soak(const std::string& player, const Format& format, const std::string& clip,
-            int seconds, testsupport::Xvfb& x, std::ofstream& log) {
+Result soak(const std::string& player, const Format& format, const std::string& clip, int seconds,
+            testsupport::Xvfb& x, std::ofstream& log) {
     Result result;
     result.player = player;
     result.format = format.name;
@@ -179,9 +181,8 @@ Result soak(const std::string& player, const Format& format, const std::string& 
     // Waits for the first frames, then measures.
     QElapsedTimer wait;
     wait.start();
-    while (wait.elapsed() < 10000 &&
-           std::any_of(result.covers.begin(), result.covers.end(),
-                       [](const CoverStats& s) { return s.frames == 0; }))
+    while (wait.elapsed() < 10000 && std::any_of(result.covers.begin(), result.covers.end(),
+                                                 [](const CoverStats& s) { return s.frames == 0; }))
         QApplication::processEvents(QEventLoop::AllEvents, 20);
     for (CoverStats& s : result.covers) {
         s.intervalsMs.clear();
@@ -218,6 +219,102 @@ Result soak(const std::string& player, const Format& format, const std::string& 
     return result;
 }
 
+std::size_t openDescriptors() {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++count;
+    return count;
+}
+
+double rssMegabytes() {
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    while (status >> key) {
+        if (key == "VmRSS:") {
+            double kb = 0;
+            status >> kb;
+            return kb / 1024.0;
+        }
+        std::getline(status, key);
+    }
+    return 0;
+}
+
+// Runs Qt's events for up to `ms` or until `done`.
+template <class Done>
+void spinUntil(Done done, int ms) {
+    QElapsedTimer wait;
+    wait.start();
+    while (wait.elapsed() < ms && !done()) QApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+// Shows the clips in turn, each until its first frame is painted on both monitors, then hides
+// it, as a cue list would; reports descriptors and RSS after the first cycle and at the end.
+int cycles(int count, const std::vector<std::string>& clips) {
+    const auto screens = desktop::Screens::system()->screens();
+    desktop::QtWindowSystem system;
+    std::vector<std::unique_ptr<desktop::CoverWindow>> windows;
+    for (const auto& screen : screens) {
+        windows.push_back(std::make_unique<desktop::CoverWindow>(screen));
+        windows.back()->makeKeyAndOrderFront();
+    }
+    std::size_t fdsAfterFirst = 0;
+    double rssAfterFirst = 0;
+    int missed = 0;
+    std::vector<double> hideMs;
+    QElapsedTimer total;
+    total.start();
+    for (int i = 0; i < count; ++i) {
+        // A player per monitor, on one pipeline, as the covers hold them.
+        const auto url =
+            foundation::URL::fileURL(clips[static_cast<std::size_t>(i) % clips.size()]);
+        std::vector<std::shared_ptr<desktop::LoopingPlayer>> players;
+        std::vector<desktop::VideoView*> views;
+        for (auto& window : windows) {
+            players.push_back(system.createLoopingPlayer(url));
+            window->setVideoContent(*players.back());
+            views.push_back(qobject_cast<desktop::VideoView*>(window->contentView()));
+        }
+        auto allShown = [&] {
+            return std::all_of(views.begin(), views.end(),
+                               [](auto* v) { return v->framesShown() > 0; });
+        };
+        for (auto& p : players) p->play();
+        spinUntil(allShown, 10000);
+        if (!allShown()) ++missed;
+        // The hide, as the main thread pays for it: the pipeline's stop included.
+        const auto hideStart = Clock::now();
+        for (auto& p : players) p->pause();
+        for (auto& p : players) p->detachOutput();
+        for (auto& window : windows) window->setBlackoutContent();
+        players.clear();
+        hideMs.push_back(
+            std::chrono::duration<double, std::milli>(Clock::now() - hideStart).count());
+        if ((i + 1) % 50 == 0)
+            std::printf("after %d cycles: %zu descriptors, RSS %.1f MB\n", i + 1, openDescriptors(),
+                        rssMegabytes());
+        if (i == 0) {
+            spinUntil([] { return false; }, 500);
+            fdsAfterFirst = openDescriptors();
+            rssAfterFirst = rssMegabytes();
+        }
+    }
+    // Tear-downs finish in the background, and memory is given back once they have stopped.
+    spinUntil([] { return false; }, 2500);
+    std::printf(
+        "video cycles: %d show/hide cycles of %zu clips on %zu monitors in %.1f s, %d without a "
+        "frame\n",
+        count, clips.size(), screens.size(), static_cast<double>(total.elapsed()) / 1000.0, missed);
+    std::printf("descriptors after the first cycle %zu, at the end %zu\n", fdsAfterFirst,
+                openDescriptors());
+    std::printf("RSS after the first cycle %.1f MB, at the end %.1f MB\n", rssAfterFirst,
+                rssMegabytes());
+    std::printf("main thread per hide: p50 %.2f ms, p99 %.2f ms, max %.2f ms\n",
+                percentile(hideMs, 0.5), percentile(hideMs, 0.99),
+                hideMs.empty() ? 0.0 : *std::max_element(hideMs.begin(), hideMs.end()));
+    return 0;
+}
+
 std::vector<std::string> split(const std::string& text) {
     std::vector<std::string> parts;
     std::size_t from = 0;
@@ -238,6 +335,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> formats{"mp4", "webm", "avi"};
     std::string logPath = "video-soak-frames.csv";
     bool load = true;
+    int cycleCount = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -251,17 +349,19 @@ int main(int argc, char** argv) {
             logPath = argv[++i];
         else if (arg == "--no-load")
             load = false;
+        else if (arg == "--cycles" && hasValue)
+            cycleCount = std::max(1, std::atoi(argv[++i]));
         else {
             std::fprintf(stderr,
                          "usage: %s [--seconds N] [--players gst,qt] [--formats mp4,webm,avi] "
-                         "[--log FILE] [--no-load]\n",
+                         "[--log FILE] [--no-load] [--cycles N]\n",
                          argv[0]);
             return 2;
         }
     }
     gst_init(nullptr, nullptr);
-    const auto dir = std::filesystem::temp_directory_path() /
-                     ("ms-video-soak-" + std::to_string(::getpid()));
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("ms-video-soak-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     std::map<std::string, std::string> clips;
     for (const Format& f : kFormats) {
@@ -274,6 +374,14 @@ int main(int argc, char** argv) {
     if (!x.ok()) {
         std::fprintf(stderr, "video-soak: %s\n", x.error().c_str());
         return 1;
+    }
+    if (cycleCount > 0) {
+        QApplication app(argc, argv);
+        std::vector<std::string> cycleClips;
+        for (const auto& entry : clips) cycleClips.push_back(entry.second);
+        const int result = cycles(cycleCount, cycleClips);
+        std::filesystem::remove_all(dir);
+        return result;
     }
     // Forked before Qt starts its threads.
     std::unique_ptr<CpuLoad> cpuLoad;
@@ -307,8 +415,8 @@ int main(int argc, char** argv) {
         std::printf("%-6s %-5s %7.0f %7d %8llu %9.1f %9.1f %9.1f %12.1f\n", r.player.c_str(),
                     r.format.c_str(), r.seconds, r.stalls,
                     static_cast<unsigned long long>(r.restarts), percentile(all, 0.5),
-                    percentile(all, 0.99), all.empty() ? 0.0 : *std::max_element(all.begin(), all.end()),
-                    r.cpuPerCover);
+                    percentile(all, 0.99),
+                    all.empty() ? 0.0 : *std::max_element(all.begin(), all.end()), r.cpuPerCover);
     }
     std::printf("load average at the end: %.2f; frame intervals in %s\n", load1, logPath.c_str());
     return 0;

@@ -1,5 +1,6 @@
 #include "platform/desktop/LoopWatchdog.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace desktop {
@@ -18,6 +19,16 @@ void LoopWatchdog::stop() {
 
 void LoopWatchdog::frameArrived() {
     if (running_) lastSign_ = clock_();
+}
+
+std::chrono::milliseconds LoopWatchdog::limitFor(std::chrono::milliseconds base,
+                                                 std::chrono::nanoseconds frame) {
+    using std::chrono::nanoseconds;
+    // Anything past an hour per frame is no clip to watch over; the bound keeps the sum finite.
+    const nanoseconds perFrame =
+        std::clamp(frame, nanoseconds(0), nanoseconds(std::chrono::hours(1)));
+    const auto frames = std::chrono::ceil<std::chrono::milliseconds>(perFrame * kFramesBeforeStall);
+    return std::max(base, frames);
 }
 
 bool LoopWatchdog::isDue() const {

@@ -11,6 +11,7 @@ class LoopWatchdog {
   public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
     static constexpr std::chrono::milliseconds kDefaultTimeout{2000};
+    static constexpr int kFramesBeforeStall = 3;
 
     explicit LoopWatchdog(Clock clock, std::chrono::milliseconds timeout = kDefaultTimeout);
 
@@ -25,6 +26,13 @@ class LoopWatchdog {
     bool isDue() const;
     bool isRunning() const { return running_; }
     std::chrono::milliseconds timeout() const { return timeout_; }
+    // Takes effect at once, counting from the same start or frame.
+    void setTimeout(std::chrono::milliseconds timeout) { timeout_ = timeout; }
+
+    // The limit for a clip whose frames last `frame` (zero when unknown): a few frame durations,
+    // and never less than `base`, so a slow slideshow is not taken for a stall.
+    static std::chrono::milliseconds limitFor(std::chrono::milliseconds base,
+                                              std::chrono::nanoseconds frame);
 
   private:
     Clock clock_;

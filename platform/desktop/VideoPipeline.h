@@ -1,9 +1,8 @@
 #pragma once
 
-#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include <QImage>
@@ -14,19 +13,18 @@
 
 #include "platform/desktop/LoopWatchdog.h"
 
-typedef struct _GstElement GstElement;
-typedef struct _GstMessage GstMessage;
-typedef struct _GstBus GstBus;
-typedef struct _GstAppSink GstAppSink;
-
 namespace desktop {
 
+class PipelineRun;
+struct RunEvent;
 class VideoView;
 
 // One GStreamer pipeline for one video file: decoded once, muted, looping without a gap by
-// segment seeks, every frame handed to each attached view. Its bus is watched for errors and end
-// of stream, and a watchdog restarts it when no frame has arrived for a while although it should
-// be playing. Main thread only, except the streaming-thread callbacks inside.
+// segment seeks, every frame handed to each attached view; a clip of a single frame is shown and
+// held. Its errors and ends of stream are handled, and a watchdog restarts it when no frame has
+// arrived for a while (a few of the clip's frame durations) although it should be playing.
+// Main thread only: the GStreamer side, its state changes and its tear-down run in a
+// PipelineRun, off the main thread.
 class VideoPipeline final : public QObject {
     Q_OBJECT
 
@@ -34,14 +32,14 @@ class VideoPipeline final : public QObject {
     // `clock` drives the watchdog (tests); null means the steady clock.
     explicit VideoPipeline(const QString& path, LoopWatchdog::Clock clock = {},
                            std::chrono::milliseconds stallTimeout = LoopWatchdog::kDefaultTimeout);
-    // Stops the pipeline (state NULL) before anything else goes.
+    // Lets the pipeline go; it is set to NULL and freed in the background.
     ~VideoPipeline() override;
     VideoPipeline(const VideoPipeline&) = delete;
     VideoPipeline& operator=(const VideoPipeline&) = delete;
 
     const QString& path() const { return path_; }
 
-    // Views to paint into. A pipeline left without a view stops (state NULL) at once.
+    // Views to paint into. A pipeline left without a view stops at once.
     void addOutput(VideoView* view);
     void removeOutput(VideoView* view);
     std::size_t outputCount() const;
@@ -58,41 +56,41 @@ class VideoPipeline final : public QObject {
     std::uint64_t framesDelivered() const { return framesDelivered_; }
     std::uint64_t loopsCompleted() const { return loops_; }
     std::uint64_t restarts() const { return restarts_; }
-    bool isRunning() const { return pipeline_ != nullptr; }
+    bool isRunning() const { return run_ != nullptr; }
+    // The clip is a single frame, shown and held.
+    bool isStill() const { return still_; }
+    std::chrono::milliseconds stallLimit() const { return watchdog_.timeout(); }
+    // GStreamer pipelines of any VideoPipeline not yet freed.
+    static std::size_t liveGStreamerPipelines();
+    // Waits up to `timeout` for the pipelines let go so far to be freed.
+    static bool waitForTearDowns(std::chrono::milliseconds timeout);
 
   signals:
     void frameDelivered();
 
   private:
-    static int onBusMessage(GstBus* bus, GstMessage* message, void* self);
-    static int onNewSample(GstAppSink* sink, void* self);
-    static int onNewPreroll(GstAppSink* sink, void* self);
+    friend class PipelineRun;
+    void onRunFrame(PipelineRun& run);
+    void onRunEvent(PipelineRun& run, const RunEvent& event);
 
-    bool start();
+    void start();
     void stop();
     void restart();
     void applyPlayState();
-    void handleMessage(GstMessage* message, std::uint64_t generation);
-    void seekToStart(bool flush);
-    static void seekToStart(GstElement* pipeline, bool flush);
-    void takeFrame(GstAppSink* sink, bool preroll);
-    void deliverFrame();
+    void followFrameDuration(std::chrono::nanoseconds frame);
 
     QString path_;
     bool playable_ = false;
-    GstElement* pipeline_ = nullptr;
+    std::shared_ptr<PipelineRun> run_;
+    // What the run was last told.
+    bool runPlaying_ = false;
+    bool still_ = false;
     std::vector<QPointer<VideoView>> outputs_;
     int playHolds_ = 0;
-    // Bumped at every stop, so messages of an earlier run are ignored.
-    std::atomic<std::uint64_t> generation_{0};
-    bool prerolled_ = false;
     bool reportedError_ = false;
+    QImage lastFrame_;
 
-    // The latest frame, from the streaming thread to the main thread; newer frames replace it.
-    std::mutex frameMutex_;
-    QImage pendingFrame_;
-    bool deliveryPosted_ = false;
-
+    std::chrono::milliseconds baseStallTimeout_;
     LoopWatchdog watchdog_;
     QTimer watchdogTimer_;
     std::uint64_t framesDelivered_ = 0;
