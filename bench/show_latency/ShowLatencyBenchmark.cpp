@@ -178,24 +178,7 @@ class Session {
     }
 
     // Whether the application's socket has taken every datagram sent to it.
-    bool socketDrained() const {
-        for (const char* table : {"/proc/net/udp", "/proc/net/udp6"}) {
-            std::ifstream in(table);
-            std::string line;
-            std::getline(in, line);
-            while (std::getline(in, line)) {
-                std::istringstream fields(line);
-                std::string slot, local, remote, state, queues;
-                fields >> slot >> local >> remote >> state >> queues;
-                const auto colon = local.rfind(':');
-                const auto split = queues.find(':');
-                if (colon == std::string::npos || split == std::string::npos) continue;
-                if (std::stoul(local.substr(colon + 1), nullptr, 16) != port_) continue;
-                if (std::stoul(queues.substr(split + 1), nullptr, 16) != 0) return false;
-            }
-        }
-        return true;
-    }
+    bool socketDrained() const { return mstest::udpReceiveQueue(port_) == 0; }
 
     void send(const std::string& address, std::optional<std::int32_t> arg = std::nullopt) {
         sender_.sendTo(port_,

@@ -2,7 +2,7 @@
 
 // Loopback networking helpers shared by the network tests and benchmarks: socket-address
 // builders, a plain UDP socket to send from or to occupy a port, a free port and whether a port
-// is free, and a bounded wait on a condition.
+// is free, the bytes waiting in a port's receive queue, and a bounded wait on a condition.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -10,9 +10,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstddef>
 #include <condition_variable>
 #include <cstdint>
+#include <fstream>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -143,6 +146,28 @@ inline std::uint16_t freeUdpPort(int family = AF_INET) {
 inline bool udpPortIsFree(std::uint16_t port, int family = AF_INET) {
     PlainSocket s(family);
     return s.valid() && s.bindAny(port);
+}
+
+// Bytes waiting in the receive queues of the UDP sockets bound to `port` (IPv4 and IPv6), as the
+// kernel's tables show them: 0 once a receiver has taken all that was sent to it.
+inline std::size_t udpReceiveQueue(std::uint16_t port) {
+    std::size_t total = 0;
+    for (const char* table : {"/proc/net/udp", "/proc/net/udp6"}) {
+        std::ifstream in(table);
+        std::string line;
+        std::getline(in, line);  // header
+        while (std::getline(in, line)) {
+            std::istringstream fields(line);
+            std::string slot, local, remote, state, queues;
+            fields >> slot >> local >> remote >> state >> queues;
+            const auto colon = local.rfind(':');
+            const auto split = queues.find(':');
+            if (colon == std::string::npos || split == std::string::npos) continue;
+            if (std::stoul(local.substr(colon + 1), nullptr, 16) != port) continue;
+            total += std::stoul(queues.substr(split + 1), nullptr, 16);
+        }
+    }
+    return total;
 }
 
 // Waits, bounded, for `predicate` under `mutex`.

@@ -265,26 +265,6 @@ TEST_F(MantleshadeE2ETest, WithoutATrayPreferencesOpensAndTheIconDocksWhenOneApp
 }
 
 // Bytes waiting in the receive queues of the UDP sockets bound to `port`, from /proc/net/udp{,6}.
-static std::size_t udpReceiveQueue(std::uint16_t port) {
-    std::size_t total = 0;
-    for (const char* table : {"/proc/net/udp", "/proc/net/udp6"}) {
-        std::ifstream in(table);
-        std::string line;
-        std::getline(in, line);  // header
-        while (std::getline(in, line)) {
-            std::istringstream fields(line);
-            std::string slot, local, remote, state, queues;
-            fields >> slot >> local >> remote >> state >> queues;
-            const auto colon = local.rfind(':');
-            const auto split = queues.find(':');
-            if (colon == std::string::npos || split == std::string::npos) continue;
-            if (std::stoul(local.substr(colon + 1), nullptr, 16) != port) continue;
-            total += std::stoul(queues.substr(split + 1), nullptr, 16);
-        }
-    }
-    return total;
-}
-
 TEST_F(MantleshadeE2ETest, AfterABurstOfVideoCuesTheNextCueShowsAtOnce) {
     QImage image(64, 48, QImage::Format_RGB32);
     image.fill(QColor(255, 0, 0));
@@ -331,7 +311,7 @@ TEST_F(MantleshadeE2ETest, AfterABurstOfVideoCuesTheNextCueShowsAtOnce) {
         sender.sendTo(port_, mstest::oscMessage("/mantleshade/show", {1 + i % 3}));
     // The image cue goes once the application has taken the burst off its socket, so that it
     // cannot be lost to a full receive queue. The burst's shows may still be pending.
-    ASSERT_TRUE(pollUntil([&] { return udpReceiveQueue(port_) == 0; }, 30s, 1ms));
+    ASSERT_TRUE(pollUntil([&] { return mstest::udpReceiveQueue(port_) == 0; }, 30s, 1ms));
     const auto sent = std::chrono::steady_clock::now();
     sender.sendTo(port_, mstest::oscMessage("/mantleshade/show", {4}));
     // Worked through one by one, the burst held the image back for five to ten seconds; the
