@@ -26,6 +26,7 @@
 
 #include "osc/tcp/DispatchTcpGracefulClose.h"
 #include "osc/tcp/DispatchTcpSocket.h"
+#include "tests/support/ProcessUsage.h"
 
 namespace {
 
@@ -36,25 +37,6 @@ using namespace std::chrono_literals;
 
 constexpr int kConnections = 3000;
 constexpr rlim_t kServerLimit = 1024;
-
-int openDescriptors() {
-    int n = 0;
-    if (DIR* d = ::opendir("/proc/self/fd")) {
-        while (::readdir(d)) ++n;
-        ::closedir(d);
-    }
-    return n - 3;  // ".", ".." and the directory's own
-}
-
-long rssKiB() {
-    long pages = 0;
-    long resident = 0;
-    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-        std::fclose(f);
-    }
-    return resident * (::sysconf(_SC_PAGESIZE) / 1024);
-}
 
 double since(Clock::time_point t) {
     return std::chrono::duration<double>(Clock::now() - t).count();
@@ -84,8 +66,8 @@ int server() {
     auto closer = std::make_shared<Closer>();
     auto listener = DispatchTcpSocket::create(closer, dispatch::Queue::createSerial("churn"));
     if (!listener->acceptOnInterface("127.0.0.1", 0)) return 1;
-    const int fdsBefore = openDescriptors();
-    const long rssBefore = rssKiB();
+    const int fdsBefore = mstest::openDescriptorCount();
+    const long rssBefore = mstest::residentKiB();
     std::atomic<bool> stop{false};
     std::atomic<int> opens{0};
     std::atomic<int> failedOpens{0};
@@ -100,7 +82,7 @@ int server() {
             } else {
                 ::close(fd);
             }
-            const int held = openDescriptors();
+            const int held = mstest::openDescriptorCount();
             if (held > mostHeld.load()) mostHeld = held;
             const std::size_t lingering = rozuri::tcp_detail::lingeringCount();
             if (lingering > mostLingering.load()) mostLingering = lingering;
@@ -115,7 +97,7 @@ int server() {
     }
     const auto allAccepted = Clock::now();
     // The descriptors come back (the peers stay: only the server's own waits end).
-    while (openDescriptors() > fdsBefore + 1 && since(allAccepted) < 30) {
+    while (mstest::openDescriptorCount() > fdsBefore + 1 && since(allAccepted) < 30) {
         std::this_thread::sleep_for(10ms);
     }
     const double backAfter = since(allAccepted);
@@ -131,11 +113,11 @@ int server() {
     std::fprintf(stderr,
                  "descriptors           %d before, at most %d, %d after (back %.2f s after the "
                  "last accept)\n",
-                 fdsBefore, mostHeld.load(), openDescriptors(), backAfter);
+                 fdsBefore, mostHeld.load(), mstest::openDescriptorCount(), backAfter);
     std::fprintf(stderr, "waiting for peers     at most %zu (bound %zu)\n", mostLingering.load(),
                  rozuri::tcp_detail::lingerBound());
     std::fprintf(stderr, "RSS                   %ld KiB before, %ld KiB after\n", rssBefore,
-                 rssKiB());
+                 mstest::residentKiB());
     listener->disconnect();
     return 0;
 }

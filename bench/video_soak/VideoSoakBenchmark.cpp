@@ -39,6 +39,7 @@
 #include "platform/desktop/Screens.h"
 #include "platform/desktop/VideoPipeline.h"
 #include "platform/desktop/VideoView.h"
+#include "tests/support/ProcessUsage.h"
 #include "tests/support/Xvfb.h"
 
 namespace {
@@ -219,27 +220,6 @@ Result soak(const std::string& player, const Format& format, const std::string& 
     return result;
 }
 
-std::size_t openDescriptors() {
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
-        ++count;
-    return count;
-}
-
-double rssMegabytes() {
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    while (status >> key) {
-        if (key == "VmRSS:") {
-            double kb = 0;
-            status >> kb;
-            return kb / 1024.0;
-        }
-        std::getline(status, key);
-    }
-    return 0;
-}
-
 // Runs Qt's events for up to `ms` or until `done`.
 template <class Done>
 void spinUntil(Done done, int ms) {
@@ -258,7 +238,7 @@ int cycles(int count, const std::vector<std::string>& clips) {
         windows.push_back(std::make_unique<desktop::CoverWindow>(screen));
         windows.back()->makeKeyAndOrderFront();
     }
-    std::size_t fdsAfterFirst = 0;
+    int fdsAfterFirst = 0;
     double rssAfterFirst = 0;
     int missed = 0;
     std::vector<double> hideMs;
@@ -291,12 +271,12 @@ int cycles(int count, const std::vector<std::string>& clips) {
         hideMs.push_back(
             std::chrono::duration<double, std::milli>(Clock::now() - hideStart).count());
         if ((i + 1) % 50 == 0)
-            std::printf("after %d cycles: %zu descriptors, RSS %.1f MB\n", i + 1, openDescriptors(),
-                        rssMegabytes());
+            std::printf("after %d cycles: %d descriptors, RSS %.1f MB\n", i + 1,
+                        mstest::openDescriptorCount(), mstest::residentKiB() / 1024.0);
         if (i == 0) {
             spinUntil([] { return false; }, 500);
-            fdsAfterFirst = openDescriptors();
-            rssAfterFirst = rssMegabytes();
+            fdsAfterFirst = mstest::openDescriptorCount();
+            rssAfterFirst = mstest::residentKiB() / 1024.0;
         }
     }
     // Tear-downs finish in the background, and memory is given back once they have stopped.
@@ -305,10 +285,10 @@ int cycles(int count, const std::vector<std::string>& clips) {
         "video cycles: %d show/hide cycles of %zu clips on %zu monitors in %.1f s, %d without a "
         "frame\n",
         count, clips.size(), screens.size(), static_cast<double>(total.elapsed()) / 1000.0, missed);
-    std::printf("descriptors after the first cycle %zu, at the end %zu\n", fdsAfterFirst,
-                openDescriptors());
+    std::printf("descriptors after the first cycle %d, at the end %d\n", fdsAfterFirst,
+                mstest::openDescriptorCount());
     std::printf("RSS after the first cycle %.1f MB, at the end %.1f MB\n", rssAfterFirst,
-                rssMegabytes());
+                mstest::residentKiB() / 1024.0);
     std::printf("main thread per hide: p50 %.2f ms, p99 %.2f ms, max %.2f ms\n",
                 percentile(hideMs, 0.5), percentile(hideMs, 0.99),
                 hideMs.empty() ? 0.0 : *std::max_element(hideMs.begin(), hideMs.end()));

@@ -21,6 +21,7 @@
 
 #include "TcpTestSupport.h"
 #include "osc/tcp/DispatchTcpGracefulClose.h"
+#include "tests/support/Poll.h"
 
 extern char** environ;
 
@@ -78,17 +79,6 @@ class Closer : public rozuri::DispatchTcpSocketDelegate {
     std::condition_variable cv_;
     int closed_ = 0;
 };
-
-// Polls `predicate` until it holds or `timeout` passes.
-template <class Pred>
-bool eventually(Pred predicate, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
 
 // A server that closes every connection it accepts, whose peers never close and arrive in one
 // burst, runs in a child with a low descriptor limit (DispatchTcpLingerChild); this side holds
@@ -187,7 +177,7 @@ TEST(DispatchTcpLingerChild, Run) {
     listener->disconnect();
     ownPeers.clear();
     // Every descriptor comes back once the peers are gone or the wait for them ends.
-    EXPECT_TRUE(eventually([&] { return lingeringCount() == 0; }, 10s)) << lingeringCount();
+    EXPECT_TRUE(mstest::pollUntil([&] { return lingeringCount() == 0; }, 10s)) << lingeringCount();
 }
 
 // How a closed connection's wait for its peer ends, with short limits.
@@ -207,7 +197,7 @@ TEST(DispatchTcpLinger, TheWaitEndsWithThePeerOrItsLimits) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_TRUE(eventually([] { return lingeringCount() == 0; }, 15s));
+        ASSERT_TRUE(mstest::pollUntil([] { return lingeringCount() == 0; }, 15s));
         Plain listener = Plain::listener(AF_INET);
         Plain peer = Plain::connectTo(AF_INET, listener.port());
         Plain ours = listener.accept();
@@ -220,7 +210,7 @@ TEST(DispatchTcpLinger, TheWaitEndsWithThePeerOrItsLimits) {
         }
         if (c.peerEndedFirst) {
             ::shutdown(peer.fd(), SHUT_WR);
-            ASSERT_TRUE(eventually(
+            ASSERT_TRUE(mstest::pollUntil(
                 [&] {
                     pollfd pfd{ours.fd(), POLLIN | POLLRDHUP, 0};
                     return ::poll(&pfd, 1, 0) == 1 && (pfd.revents & POLLRDHUP);
@@ -233,7 +223,7 @@ TEST(DispatchTcpLinger, TheWaitEndsWithThePeerOrItsLimits) {
             EXPECT_TRUE(peer.readsEOF());
         }
         if (c.peerEndsLater) peer.reset();
-        EXPECT_TRUE(eventually([] { return lingeringCount() == 0; }, 5s));
+        EXPECT_TRUE(mstest::pollUntil([] { return lingeringCount() == 0; }, 5s));
     }
 }
 
@@ -288,7 +278,7 @@ TEST(DispatchTcpLinger, ASlowPeerThatKeepsSendingGetsEveryByteWritten) {
     pair.peer.reset();
     ASSERT_TRUE(pair.recorder->waitForDisconnect());
     EXPECT_EQ(pair.recorder->disconnectCode(), 0);
-    EXPECT_TRUE(eventually([] { return lingeringCount() == 0; }, 15s));
+    EXPECT_TRUE(mstest::pollUntil([] { return lingeringCount() == 0; }, 15s));
 }
 
 }  // namespace

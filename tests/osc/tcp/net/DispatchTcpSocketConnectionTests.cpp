@@ -504,7 +504,7 @@ TEST(DispatchTcpSocketStormChild, Run) {
     ASSERT_TRUE(listener->acceptOnInterface("127.0.0.1", 0));
     rlimit limit{};
     ::getrlimit(RLIMIT_NOFILE, &limit);
-    limit.rlim_cur = static_cast<rlim_t>(openDescriptorCount() + 10);
+    limit.rlim_cur = static_cast<rlim_t>(openDescriptorCount() + 13);
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
     std::ofstream(portFile) << listener->localPort() << std::endl;
     ASSERT_TRUE(r->waitUntil([&] { return r->accepted.size() >= 5; }));

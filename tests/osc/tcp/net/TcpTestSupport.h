@@ -4,7 +4,6 @@
 // script the other end, and bounded waits on conditions.
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -19,8 +18,8 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <utility>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "osc/core/Data.h"
@@ -28,8 +27,11 @@
 #include "osc/tcp/DispatchTcpSocketDelegate.h"
 #include "osc/udp/SocketAddress.h"
 #include "platform/dispatch/Queue.h"
+#include "tests/support/ProcessUsage.h"
 
 namespace tcptest {
+
+using mstest::openDescriptorCount;
 
 using rozuri::Data;
 using rozuri::DispatchTcpSocket;
@@ -271,16 +273,6 @@ class Plain {
 
 inline bool hasIPv6Loopback() {
     return Plain::listener(AF_INET6).valid();
-}
-
-// Descriptors this process holds.
-inline int openDescriptorCount() {
-    int n = 0;
-    if (DIR* d = ::opendir("/proc/self/fd")) {
-        while (::readdir(d)) ++n;
-        ::closedir(d);
-    }
-    return n;
 }
 
 // A socket connected by `socket` to a plain listener, and the plain end it reached.

@@ -13,6 +13,7 @@
 #include "NetTestSupport.h"
 #include "SendSeam.h"
 #include "osc/udp/DispatchUdpSocket.h"
+#include "tests/support/Poll.h"
 
 namespace {
 
@@ -20,16 +21,6 @@ using namespace udptest;
 using rozuri::DispatchUdpSocket;
 
 constexpr int kMost = static_cast<int>(DispatchUdpSocket::kMostDatagramsWaiting);
-
-template <class Pred>
-bool eventually(Pred predicate, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
 
 // The tag of an answer ("sent 3", "failed 4: ..."), or -1 for a close.
 long long answeredTag(const std::string& event) {
@@ -78,14 +69,14 @@ TEST(DispatchUdpSendBacklog, AFullSocketHoldsItsSenderAndLosesNothing) {
                       socket->close();
                   },
                   sender};
-        ASSERT_TRUE(eventually([&] { return handed.load() >= kMost + 1; }, kWait));
+        ASSERT_TRUE(mstest::pollUntil([&] { return handed.load() >= kMost + 1; }, kWait));
         EXPECT_EQ(socket->localPort(), port);
-        EXPECT_FALSE(eventually([&] { return handed.load() > kMost + 1; }, 300ms))
+        EXPECT_FALSE(mstest::pollUntil([&] { return handed.load() > kMost + 1; }, 300ms))
             << handed.load() << " handed over to a socket that takes nothing";
 
         disarmSendFailures();
         if (closeWhileHeld) socket->close();
-        ASSERT_TRUE(eventually([&] { return handed.load() == kSends; }, kWait));
+        ASSERT_TRUE(mstest::pollUntil([&] { return handed.load() == kSends; }, kWait));
         const auto answers = [&] {
             const auto& e = delegate->events;
             return e.size() - static_cast<std::size_t>(std::count(e.begin(), e.end(), "closed"));

@@ -20,6 +20,7 @@
 #include "platform/foundation/URL.h"
 #include "tests/platform/desktop/gui/GeneratedClips.h"
 #include "tests/platform/desktop/gui/VideoCovers.h"
+#include "tests/support/ProcessUsage.h"
 #include "tests/support/QtSpin.h"
 #include "tests/support/TempDir.h"
 
@@ -29,13 +30,6 @@ using namespace std::chrono_literals;
 using testclips::Covers;
 using testclips::dataFile;
 using testclips::Playing;
-
-std::size_t openDescriptors() {
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
-        ++count;
-    return count;
-}
 
 // Every pipeline let go so far has been freed.
 bool allPipelinesFreed() {
@@ -188,10 +182,10 @@ TEST(DesktopVideoClips, ShowAndHideCyclesGiveBackTheirDescriptors) {
         };
         for (int i = 0; i < 2; ++i) cycle(i);
         ASSERT_TRUE(allPipelinesFreed());
-        const std::size_t before = openDescriptors();
+        const int before = mstest::openDescriptorCount();
         for (int i = 0; i < 50; ++i) cycle(i);
         EXPECT_TRUE(allPipelinesFreed());
-        EXPECT_LE(openDescriptors(), before + 2);
+        EXPECT_LE(mstest::openDescriptorCount(), before + 2);
     }
 }
 
