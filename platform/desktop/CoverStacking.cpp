@@ -38,10 +38,13 @@ void CoverStacking::install() {
 
 bool CoverStacking::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
-    if (type != QEvent::Show && type != QEvent::WindowActivate)
+    if (type != QEvent::Show && type != QEvent::WindowActivate && type != QEvent::Move)
         return QObject::eventFilter(watched, event);
     auto* widget = qobject_cast<QWidget*>(watched);
     if (!widget || !widget->isWindow() || qobject_cast<CoverWindow*>(widget))
+        return QObject::eventFilter(watched, event);
+    // A move matters only to the window that has the keyboard: it may go under a cover.
+    if (type == QEvent::Move && widget != QApplication::activeWindow())
         return QObject::eventFilter(watched, event);
     const Qt::WindowType kind = widget->windowType();
     if (kind == Qt::Popup || kind == Qt::ToolTip || kind == Qt::Desktop)
@@ -64,8 +67,22 @@ void CoverStacking::restack() {
     // The offscreen platform has no stacking order.
     if (QGuiApplication::platformName() != QLatin1String("offscreen"))
         for (CoverWindow* cover : covers) cover->raise();
-    auto* active = qobject_cast<CoverWindow*>(QApplication::activeWindow());
-    if (!active || !active->isVisible()) covers.front()->activateWindow();
+    QWidget* active = QApplication::activeWindow();
+    auto* activeCover = qobject_cast<CoverWindow*>(active);
+    if (activeCover && activeCover->isVisible()) return;
+    if (!active || activeCover) {
+        covers.front()->activateWindow();
+        return;
+    }
+    // Another window of ours keeps the keyboard where it can be seen; under a cover it could
+    // only be typed into blind, so that cover takes the keyboard.
+    const QPoint centre = active->frameGeometry().center();
+    for (CoverWindow* cover : covers) {
+        if (cover->geometry().contains(centre)) {
+            cover->activateWindow();
+            return;
+        }
+    }
 }
 
 }  // namespace desktop

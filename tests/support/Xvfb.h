@@ -2,7 +2,8 @@
 
 // A private X server for end-to-end tests: Xvfb on a free display number, two monitors made with
 // `xrandr --setmonitor`, DISPLAY pointing at it for the fixture's lifetime, and root-window
-// screenshots. Header-only; needs Xvfb, xrandr, xsetroot and ImageMagick's `import` on PATH.
+// screenshots. Header-only; needs Xvfb, xrandr, xsetroot and ImageMagick's `import` on PATH
+// (and openbox for startWindowManager).
 //
 //     testsupport::Xvfb x;                 // starts it, or x.ok() is false with x.error()
 //     if (!x.ok()) GTEST_SKIP() << x.error();
@@ -24,6 +25,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -220,6 +222,18 @@ class Xvfb {
     bool paintRootWhite() const {
         int status = -1;
         run("xsetroot -solid white >/dev/null 2>&1", &status);
+        return status == 0;
+    }
+
+    // Starts openbox on this server, as users run it, and waits until it manages windows; false
+    // when it is not installed or did not come up. It ends with the server.
+    bool startWindowManager() const {
+        if (std::system("command -v openbox >/dev/null 2>&1") != 0) return false;
+        run("openbox --sm-disable >/dev/null 2>&1 &");
+        int status = -1;
+        run("sh -c 'for i in $(seq 50); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | "
+            "grep -q \"window id\" && exit 0; sleep 0.1; done; exit 1'",
+            &status);
         return status == 0;
     }
 

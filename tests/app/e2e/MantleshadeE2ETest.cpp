@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "covers/OverlayData.h"
+#include "platform/desktop/Screens.h"
 #include "platform/foundation/URL.h"
 #include "platform/foundation/UserDefaults.h"
 #include "tests/support/Bytes.h"
@@ -343,4 +344,90 @@ TEST_F(MantleshadeE2ETest, WithoutAWindowManagerPreferencesOpensBelowACoverShown
     xvfb_->run("xdotool key a");
     EXPECT_TRUE(pollUntil([&] { return monitorsShow(white) || !monitorsShow(black); }))
         << app_->output();
+}
+
+TEST_F(MantleshadeE2ETest, PreferencesBesideAPerScreenCoverKeepsTheKeyboardForItsFileDialog) {
+    // As users meet it: a window manager stacks Preferences below the cover and gives a window
+    // the keyboard when it is clicked.
+    if (!xvfb_->startWindowManager()) GTEST_SKIP() << "no window manager (openbox) to run";
+    const std::string left =
+        mantleshade::displayIDKey(*desktop::displayIDForScreenName(xvfb_->monitors()[0].name));
+    const std::string data = MS_TEST_DATA_DIR;
+    std::vector<mantleshade::OverlayData> covers(2);
+    covers[0].useSameMediaForAllScreens = false;
+    covers[0].screenMedia[left].setURL(foundation::URL::fileURL(data + "/red-blue-400x200.png"));
+    covers[1].useSameMediaForAllScreens = false;
+    ASSERT_TRUE(mantleshade::OverlayData::saveList(covers, *defaults_));
+    launch();
+
+    // A cover on the left monitor only, the right one bare.
+    auto leftShows = [&](int x,
+                         const std::function<bool(const std::array<std::uint8_t, 3>&)>& test) {
+        const testsupport::Screenshot shot = xvfb_->screenshot();
+        return shot.valid() && test(shot.pixel(x, 540)) && white(shot.pixel(1920 + 640, 900));
+    };
+    // The red half of the image.
+    auto coverIsUp = [&] { return leftShows(480, red); };
+    oscsend("/mantleshade/show i 1");
+    ASSERT_TRUE(pollUntil(coverIsUp)) << app_->output();
+    const std::size_t shown = app_->output().size();
+
+    // A second launch brings Preferences up, below the cover; it is moved to the other monitor
+    // and clicked into.
+    auto second = startApp(dir_.path(), dir_ / "second.log");
+    ASSERT_TRUE(second->waitForEnd().has_value());
+    ASSERT_TRUE(pollUntil([&] { return preferencesOnScreen(*xvfb_); })) << app_->output();
+    auto windowNamed = [&](const std::string& pattern) {
+        const std::string out =
+            xvfb_->run("xdotool search --onlyvisible --name '" + pattern + "' 2>/dev/null");
+        return out.substr(0, out.find('\n'));
+    };
+    const std::string preferences = windowNamed("^Preferences$");
+    auto xdotool = [&](const std::string& arguments) {
+        int status = -1;
+        xvfb_->run("xdotool " + arguments + " >/dev/null 2>&1", &status);
+        ASSERT_EQ(status, 0) << arguments;
+    };
+    auto focused = [&] { return xvfb_->run("xdotool getwindowfocus 2>/dev/null"); };
+    xdotool("windowmove " + preferences + " 2150 100");
+    ASSERT_TRUE(pollUntil([&] {
+        const std::string at = xvfb_->run("xdotool getwindowgeometry " + preferences);
+        return at.find("Position: 2") != std::string::npos;
+    })) << "Preferences did not move to the right monitor";
+    xdotool("mousemove --window " + preferences + " 300 15 click 1");
+    ASSERT_TRUE(pollUntil([&] { return focused() == preferences + "\n"; }))
+        << "Preferences never keeps the keyboard\n"
+        << app_->output();
+
+    // Media tab, the second cover, Browse… on the covered monitor's row: the keys reach
+    // Preferences, and its file dialog opens beside it.
+    xdotool("key ctrl+Tab Tab Down Tab Tab Tab Tab Tab Tab space");
+    std::string dialog;
+    ASSERT_TRUE(pollUntil([&] {
+        dialog = windowNamed("^Select an image");
+        return !dialog.empty() && focused() == dialog + "\n";
+    })) << "no file dialog has the keyboard\n"
+        << app_->output();
+
+    const std::string chosen = data + "/green-300x400.jpg";
+    xdotool("type " + chosen);
+    // Return takes the name; a first one may only close the completion list.
+    ASSERT_TRUE(pollUntil([&] {
+        xdotool("key Return");
+        return pollUntil([&] { return windowNamed("^Select an image").empty(); }, 1s);
+    })) << app_->output();
+    EXPECT_TRUE(pollUntil([&] {
+        const auto list = mantleshade::OverlayData::loadList(*defaults_);
+        return list && list->size() >= 2 && list->at(1).screenMedia.count(left) &&
+               list->at(1).screenMedia.at(left).path == foundation::URL::fileURL(chosen);
+    })) << "the chosen file is not stored: "
+        << defaults_->string("overlays").value_or("");
+    EXPECT_TRUE(coverIsUp()) << "the cover went";
+    EXPECT_EQ(app_->output().find("Hiding", shown), std::string::npos) << app_->output();
+
+    // The next cue shows it.
+    oscsend("/mantleshade/show i 2");
+    EXPECT_TRUE(pollUntil([&] {
+        return leftShows(960, [](const auto& p) { return p[0] < 40 && p[1] > 100 && p[2] < 40; });
+    })) << app_->output();
 }

@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
+
 #include <QApplication>
 #include <QLineEdit>
 #include <QWindow>
@@ -14,6 +16,7 @@
 #include "covers/FullscreenImageOverlay.h"
 #include "covers/OverlayData.h"
 #include "platform/desktop/Accessibility.h"
+#include "platform/desktop/Screens.h"
 #include "platform/foundation/UserDefaults.h"
 #include "tests/support/QtSpin.h"
 #include "tests/support/TempDir.h"
@@ -329,6 +332,88 @@ TEST_F(CoversOnX, AWindowOpenedWhileCoversAreUpStaysBelowThemAndLeavesThemTheKey
         EXPECT_TRUE(edit.text().isEmpty());
 
         other.hide();
+        engine->clear();
+        ASSERT_TRUE(spinUntil([&] { return engine->overlayWindows().empty(); }));
+    }
+}
+
+TEST_F(CoversOnX, AWindowBesideACoverKeepsTheKeyboardAndOneMovedUnderItGivesItBack) {
+    // A cover on the left monitor only.
+    OverlayData cover;
+    cover.useSameMediaForAllScreens = false;
+    cover.screenMedia[mantleshade::displayIDKey(*desktop::displayIDForScreenName("MS-LEFT"))]
+        .setURL(foundation::URL::fileURL(std::string(MS_TEST_DATA_DIR) + "/red-blue-400x200.png"));
+    ASSERT_TRUE(OverlayData::saveList({cover}, *defaults));
+
+    QWidget other(nullptr, Qt::Window);
+    other.setWindowTitle("ms-other-window");
+    QLineEdit edit(&other);
+    const QPoint right(1920 + 200, 200), left(200, 200);
+    other.setGeometry(QRect(right, QSize(400, 300)));
+    // Without a window manager nothing but the application gives a window the keyboard.
+    auto activate = [&] {
+        other.raise();
+        other.activateWindow();
+    };
+    auto onCover = [] {
+        QWindow* focus = QGuiApplication::focusWindow();
+        return focus && focus->flags().testFlag(Qt::X11BypassWindowManagerHint) &&
+               focus->isVisible();
+    };
+
+    struct Case {
+        const char* what;
+        // After the window has the keyboard on the right monitor.
+        std::function<void()> then;
+        bool keeps;
+    };
+    const std::string id = "--sync " + std::to_string(other.winId());
+    const Case cases[] = {
+        {"shown on the other monitor", [] {}, true},
+        {"moved under the cover", [&] { xdotool("windowmove " + id + " 200 200"); }, false},
+        {"moved under the cover and activated",
+         [&] {
+             xdotool("windowmove " + id + " 200 200");
+             activate();
+         },
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        engine->showOverlay(1);
+        ASSERT_TRUE(spinUntil([&] { return engine->overlayWindows().size() == 1; }));
+        ASSERT_TRUE(spinUntil(onCover));
+
+        other.move(right);
+        other.show();
+        activate();
+        ASSERT_TRUE(spinUntil([&] {
+            return QGuiApplication::focusWindow() == other.windowHandle();
+        })) << "the cover took the keyboard";
+        c.then();
+        if (!c.keeps) {
+            ASSERT_TRUE(spinUntil([&] { return other.geometry().topLeft() == left; }));
+        }
+        // Judged, and the cover stays above the window wherever they overlap.
+        auto shot = screenshotWhen(
+            [&](const auto& s) { return near(s, 400, 350, kRed) && onCover() != c.keeps; });
+        EXPECT_TRUE(near(shot, 400, 350, kRed)) << "the window shows above the cover";
+        EXPECT_NE(onCover(), c.keeps);
+
+        // Typed keys reach the window, or hide the cover when it has them.
+        xdotool("type z");
+        if (c.keeps) {
+            EXPECT_TRUE(spinUntil([&] { return edit.text() == "z"; })) << edit.text().toStdString();
+            spinTurns();
+            EXPECT_EQ(engine->overlayWindows().size(), 1u);
+            EXPECT_FALSE(onCover());
+        } else {
+            EXPECT_TRUE(spinUntil([&] { return engine->overlayWindows().empty(); }));
+            EXPECT_TRUE(edit.text().isEmpty());
+        }
+
+        other.hide();
+        edit.clear();
         engine->clear();
         ASSERT_TRUE(spinUntil([&] { return engine->overlayWindows().empty(); }));
     }
