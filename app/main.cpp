@@ -3,6 +3,7 @@
 
 #include "app/MantleshadeApp.h"
 #include "platform/desktop/DisplayEnvironment.h"
+#include "platform/desktop/PipelineRun.h"
 #include "platform/desktop/SingleInstance.h"
 
 #ifndef MANTLESHADE_APP_ID
@@ -10,6 +11,8 @@
 #endif
 
 int main(int argc, char** argv) {
+    // Before any thread starts, so that no thread keeps a malloc arena of its own.
+    desktop::PipelineRun::shareOneMallocArena();
     // Without a display Qt aborts in its platform plugin: say what is missing instead.
     if (!desktop::hasDisplay(argc, argv)) {
         std::fputs(

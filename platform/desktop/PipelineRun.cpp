@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <mutex>
 #include <utility>
 
 #include <QFile>
@@ -21,6 +22,7 @@ namespace {
 using std::chrono::nanoseconds;
 
 std::atomic<std::size_t> gLiveGraphs{0};
+std::atomic<std::size_t> gLiveRuns{0};
 constexpr std::chrono::seconds kTrimDelay{1};
 
 struct TearDowns {
@@ -36,9 +38,8 @@ TearDowns& tearDowns() {
     return *state;
 }
 
-// A graph's streaming threads leave its frames' memory in malloc arenas of their own, which the
-// next graph's new threads do not reuse. Given back once tear-downs have stopped for a while:
-// trimming locks each arena in turn, which would slow the next cue of a burst.
+// What a graph freed stays with malloc until trimmed. Given back once tear-downs have stopped for
+// a while: trimming holds the arena's lock, which would slow the next cue of a burst.
 void trimMallocWhenQuiet() {
 #ifdef __GLIBC__
     static std::atomic<std::uint64_t> latest{0};
@@ -86,12 +87,29 @@ ClipTiming ClipTiming::from(nanoseconds frame, nanoseconds length) {
     return timing;
 }
 
-PipelineRun::PipelineRun(QString path)
-    : path_(std::move(path)), queue_(dispatch::Queue::createSerial("video-pipeline")) {}
+void PipelineRun::shareOneMallocArena() {
+#ifdef __GLIBC__
+    // Each thread that allocates takes a malloc arena of its own, up to eight per core, and a
+    // thread's arena keeps the free memory at its top (up to twice the largest block freed, 64 MiB
+    // for large frames) where malloc_trim cannot reach it. Streaming threads come and go with
+    // every graph, so while cues move between videos ever more arenas hold frames' memory, and
+    // the process grows. In the one main arena, a trim gives all free memory back.
+    static std::once_flag once;
+    std::call_once(once, [] { mallopt(M_ARENA_MAX, 1); });
+#endif
+}
 
-PipelineRun::~PipelineRun() = default;
+PipelineRun::PipelineRun(QString path)
+    : path_(std::move(path)), queue_(dispatch::Queue::createSerial("video-pipeline")) {
+    gLiveRuns.fetch_add(1);
+}
+
+PipelineRun::~PipelineRun() {
+    gLiveRuns.fetch_sub(1);
+}
 
 void PipelineRun::start(VideoPipeline* owner) {
+    shareOneMallocArena();
     {
         std::lock_guard lock(mutex_);
         owner_ = owner;
@@ -137,6 +155,10 @@ QImage PipelineRun::takeFrame() {
 
 std::size_t PipelineRun::liveGraphs() {
     return gLiveGraphs.load();
+}
+
+std::size_t PipelineRun::liveRuns() {
+    return gLiveRuns.load();
 }
 
 bool PipelineRun::waitForTearDowns(std::chrono::milliseconds timeout) {

@@ -69,8 +69,13 @@ class PipelineRun : public std::enable_shared_from_this<PipelineRun> {
 
     // GStreamer graphs built and not yet freed, process-wide.
     static std::size_t liveGraphs();
+    // Runs not yet destroyed, process-wide: one kept alive by a callback holds its frames.
+    static std::size_t liveRuns();
     // Waits up to `timeout` for every tear-down asked for so far to finish.
     static bool waitForTearDowns(std::chrono::milliseconds timeout);
+    // Every thread allocates from one malloc arena from now on, so that freed frames can be given
+    // back. Best called before any other thread starts; it is also done at the first start.
+    static void shareOneMallocArena();
     // Tests: while held, tear-downs wait before they start.
     static void holdTearDowns(bool hold);
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <gst/gst.h>
+#include <malloc.h>
 
 #include <atomic>
 #include <chrono>
@@ -52,6 +53,8 @@ struct Clip {
     int frames;
     const char* rate;
     const char* encoder;
+    int width = 320;
+    int height = 180;
 };
 
 // Written once for the whole run.
@@ -61,7 +64,8 @@ const std::string& clipFile(const Clip& clip) {
     auto& path = made[clip.name];
     if (path.empty()) {
         path = (dir / clip.name).string();
-        if (!testclips::write(path, clip.frames, clip.rate, clip.encoder)) path = "(not made)";
+        if (!testclips::write(path, clip.frames, clip.rate, clip.encoder, clip.width, clip.height))
+            path = "(not made)";
     }
     return path;
 }
@@ -71,6 +75,8 @@ const Clip kOneFrameAvi{"one-frame.avi", 1, "25/1", testclips::kMjpegAvi};
 const Clip kSlideshowAvi{"slideshow.avi", 3, "1/3", testclips::kMjpegAvi};
 const Clip kSlideshowMp4{"slideshow.mp4", 3, "1/3", testclips::kH264Mp4};
 const Clip kShortAvi{"short.avi", 10, "25/1", testclips::kMjpegAvi};
+const Clip kHdMp4{"hd.mp4", 25, "25/1", testclips::kH264Mp4, 1280, 720};
+const Clip kHdAvi{"hd.avi", 25, "25/1", testclips::kMjpegAvi, 1280, 720};
 
 // A clip of one frame is a still picture: shown and held, never taken for a stall. Restarting it
 // once hung the main thread for good.
@@ -217,6 +223,62 @@ TEST(DesktopVideoClips, PipelinesStoppedWhileStartingLeaveTheirGraphSound) {
     EXPECT_TRUE(allPipelinesFreed());
     g_log_remove_handler("GStreamer", handler);
     EXPECT_EQ(loopWarnings.load(), 0);
+}
+
+// Cues that go straight from one video cover to the next, in bursts faster than the clips can
+// start, as a show controller sends them: each run is gone once it is torn down, and memory
+// stops growing after the first switches. Every switch used to leave the allocator holding more
+// of the frames' memory, out of reach of a trim.
+TEST(DesktopVideoClips, DirectSwitchesBetweenVideosLeaveNothingBehind) {
+    // First, as the application's main does.
+    desktop::PipelineRun::shareOneMallocArena();
+    ensureApplication();
+    const std::vector<std::string> files{clipFile(kHdMp4), clipFile(kHdAvi),
+                                         dataFile("loop-160x90.mp4")};
+    desktop::QtWindowSystem system;
+    std::shared_ptr<desktop::LoopingPlayer> shown;
+    std::unique_ptr<Covers> covers;
+    int switches = 0;
+    // As the cover engine does it: the old cover lets go of its player, then the new one shows.
+    auto switchTo = [&](bool waitForFrames) {
+        if (shown) {
+            shown->pause();
+            shown->detachOutput();
+        }
+        covers.reset();
+        const auto& file = files[static_cast<std::size_t>(switches++) % files.size()];
+        shown = system.createLoopingPlayer(foundation::URL::fileURL(file));
+        covers = std::make_unique<Covers>();
+        covers->add(*shown, 0);
+        covers->add(*shown, 1);
+        shown->play();
+        auto& pipeline = dynamic_cast<desktop::GstLoopingPlayer&>(*shown).pipeline();
+        if (waitForFrames)
+            ASSERT_TRUE(spinUntil([&] { return pipeline.framesDelivered() > 3; }, 20s));
+        else
+            spinTurns(1);
+    };
+    // Ten unpaced switches, then one that plays a while.
+    auto burst = [&] {
+        for (int i = 0; i < 10; ++i) switchTo(false);
+        switchTo(true);
+    };
+    auto settledKiB = [&] {
+        shown->pause();
+        shown->detachOutput();
+        covers.reset();
+        shown.reset();
+        EXPECT_TRUE(allPipelinesFreed());
+        EXPECT_TRUE(spinUntil([] { return desktop::PipelineRun::liveRuns() == 0; }, 20s))
+            << desktop::PipelineRun::liveRuns() << " runs alive";
+        malloc_trim(0);
+        return mstest::residentKiB();
+    };
+    for (int i = 0; i < 2; ++i) burst();
+    const long before = settledKiB();
+    for (int i = 0; i < 20; ++i) burst();
+    const long after = settledKiB();
+    EXPECT_LE(after - before, 12 * 1024) << "KiB, over " << switches << " switches";
 }
 
 }  // namespace
