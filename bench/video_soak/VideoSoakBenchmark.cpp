@@ -32,6 +32,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include "bench/video_soak/Clip.h"
 #include "platform/desktop/CoverWindow.h"
 #include "platform/desktop/GstLoopingPlayer.h"
 #include "platform/desktop/QtLoopingPlayer.h"
@@ -46,44 +47,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct Format {
-    std::string name;
-    std::string encoder;  // gst-launch syntax, after the raw test pattern
-    std::string extension;
-};
+using Format = videosoak::ClipFormat;
+using videosoak::makeClip;
 
 const std::vector<Format> kFormats = {
     {"mp4", "x264enc speed-preset=veryfast key-int-max=25 ! mp4mux", "mp4"},
     {"webm", "vp8enc deadline=1 keyframe-max-dist=25 ! webmmux", "webm"},
     {"avi", "jpegenc ! avimux", "avi"},
 };
-
-// A 2 s, 640x360, 25 fps clip of a moving ball; false when an element is missing.
-bool makeClip(const Format& format, const std::string& path) {
-    const std::string description =
-        "videotestsrc num-buffers=50 pattern=ball ! video/x-raw,width=640,height=360,"
-        "framerate=25/1 ! videoconvert ! " +
-        format.encoder + " ! filesink location=\"" + path + "\"";
-    GError* error = nullptr;
-    GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
-    if (!pipeline || error) {
-        std::fprintf(stderr, "video-soak: cannot make the %s clip: %s\n", format.name.c_str(),
-                     error ? error->message : "?");
-        if (error) g_error_free(error);
-        if (pipeline) gst_object_unref(pipeline);
-        return false;
-    }
-    gst_element_set_state(pipeline, GST_STATE_PLAYING);
-    GstBus* bus = gst_element_get_bus(pipeline);
-    GstMessage* message = gst_bus_timed_pop_filtered(
-        bus, 60 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
-    const bool ok = message && GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS;
-    if (message) gst_message_unref(message);
-    gst_object_unref(bus);
-    gst_element_set_state(pipeline, GST_STATE_NULL);
-    gst_object_unref(pipeline);
-    return ok;
-}
 
 // A busy loop per core, in child processes so that their CPU is not the player's.
 class CpuLoad {
