@@ -9,6 +9,9 @@
 //   --no-load          without the busy loops
 //   --cycles N         instead: N show/hide cycles of the mp4 and avi clips in turn on both
 //                      monitors, reporting open descriptors and RSS before and after
+//   --mixed MINUTES    instead: the real application (build/bin/mantleshade, or --app PATH) under
+//                      a mixed cue list for that long, RSS, descriptors and threads each minute
+//                      (MixedCueSoak.cpp); --seed N for its cues, --log FILE keeps its output
 
 #include <gst/gst.h>
 #include <signal.h>
@@ -33,6 +36,7 @@
 #include <QTimer>
 
 #include "bench/video_soak/Clip.h"
+#include "bench/video_soak/MixedCueSoak.h"
 #include "platform/desktop/CoverWindow.h"
 #include "platform/desktop/GstLoopingPlayer.h"
 #include "platform/desktop/QtLoopingPlayer.h"
@@ -287,6 +291,8 @@ int main(int argc, char** argv) {
     std::string logPath = "video-soak-frames.csv";
     bool load = true;
     int cycleCount = 0;
+    videosoak::MixedCueOptions mixed;
+    mixed.app = MS_BINARY_DIR "/bin/mantleshade";
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -297,20 +303,28 @@ int main(int argc, char** argv) {
         else if (arg == "--formats" && hasValue)
             formats = split(argv[++i]);
         else if (arg == "--log" && hasValue)
-            logPath = argv[++i];
+            logPath = mixed.log = argv[++i];
         else if (arg == "--no-load")
             load = false;
         else if (arg == "--cycles" && hasValue)
             cycleCount = std::max(1, std::atoi(argv[++i]));
+        else if (arg == "--mixed" && hasValue)
+            mixed.minutes = std::max(1, std::atoi(argv[++i]));
+        else if (arg == "--seed" && hasValue)
+            mixed.seed = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
+        else if (arg == "--app" && hasValue)
+            mixed.app = argv[++i];
         else {
             std::fprintf(stderr,
                          "usage: %s [--seconds N] [--players gst,qt] [--formats mp4,webm,avi] "
-                         "[--log FILE] [--no-load] [--cycles N]\n",
-                         argv[0]);
+                         "[--log FILE] [--no-load] [--cycles N]\n"
+                         "       %s --mixed MINUTES [--seed N] [--app PATH] [--log FILE]\n",
+                         argv[0], argv[0]);
             return 2;
         }
     }
     gst_init(nullptr, nullptr);
+    if (mixed.minutes > 0) return videosoak::runMixedCueSoak(mixed);
     const auto dir =
         std::filesystem::temp_directory_path() / ("ms-video-soak-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
