@@ -9,6 +9,9 @@
 //   --no-load          without the busy loops
 //   --cycles N         instead: N show/hide cycles of the mp4 and avi clips in turn on both
 //                      monitors, reporting open descriptors and RSS before and after
+//   --mixed MINUTES    instead: the real application (build/bin/mantleshade, or --app PATH) under
+//                      a mixed cue list for that long, RSS, descriptors and threads each minute
+//                      (MixedCueSoak.cpp); --seed N for its cues, --log FILE keeps its output
 
 #include <gst/gst.h>
 #include <signal.h>
@@ -32,6 +35,8 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include "bench/video_soak/Clip.h"
+#include "bench/video_soak/MixedCueSoak.h"
 #include "platform/desktop/CoverWindow.h"
 #include "platform/desktop/GstLoopingPlayer.h"
 #include "platform/desktop/QtLoopingPlayer.h"
@@ -46,44 +51,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct Format {
-    std::string name;
-    std::string encoder;  // gst-launch syntax, after the raw test pattern
-    std::string extension;
-};
+using Format = videosoak::ClipFormat;
+using videosoak::makeClip;
 
 const std::vector<Format> kFormats = {
     {"mp4", "x264enc speed-preset=veryfast key-int-max=25 ! mp4mux", "mp4"},
     {"webm", "vp8enc deadline=1 keyframe-max-dist=25 ! webmmux", "webm"},
     {"avi", "jpegenc ! avimux", "avi"},
 };
-
-// A 2 s, 640x360, 25 fps clip of a moving ball; false when an element is missing.
-bool makeClip(const Format& format, const std::string& path) {
-    const std::string description =
-        "videotestsrc num-buffers=50 pattern=ball ! video/x-raw,width=640,height=360,"
-        "framerate=25/1 ! videoconvert ! " +
-        format.encoder + " ! filesink location=\"" + path + "\"";
-    GError* error = nullptr;
-    GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
-    if (!pipeline || error) {
-        std::fprintf(stderr, "video-soak: cannot make the %s clip: %s\n", format.name.c_str(),
-                     error ? error->message : "?");
-        if (error) g_error_free(error);
-        if (pipeline) gst_object_unref(pipeline);
-        return false;
-    }
-    gst_element_set_state(pipeline, GST_STATE_PLAYING);
-    GstBus* bus = gst_element_get_bus(pipeline);
-    GstMessage* message = gst_bus_timed_pop_filtered(
-        bus, 60 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
-    const bool ok = message && GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS;
-    if (message) gst_message_unref(message);
-    gst_object_unref(bus);
-    gst_element_set_state(pipeline, GST_STATE_NULL);
-    gst_object_unref(pipeline);
-    return ok;
-}
 
 // A busy loop per core, in child processes so that their CPU is not the player's.
 class CpuLoad {
@@ -316,6 +291,8 @@ int main(int argc, char** argv) {
     std::string logPath = "video-soak-frames.csv";
     bool load = true;
     int cycleCount = 0;
+    videosoak::MixedCueOptions mixed;
+    mixed.app = MS_BINARY_DIR "/bin/mantleshade";
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -326,20 +303,28 @@ int main(int argc, char** argv) {
         else if (arg == "--formats" && hasValue)
             formats = split(argv[++i]);
         else if (arg == "--log" && hasValue)
-            logPath = argv[++i];
+            logPath = mixed.log = argv[++i];
         else if (arg == "--no-load")
             load = false;
         else if (arg == "--cycles" && hasValue)
             cycleCount = std::max(1, std::atoi(argv[++i]));
+        else if (arg == "--mixed" && hasValue)
+            mixed.minutes = std::max(1, std::atoi(argv[++i]));
+        else if (arg == "--seed" && hasValue)
+            mixed.seed = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
+        else if (arg == "--app" && hasValue)
+            mixed.app = argv[++i];
         else {
             std::fprintf(stderr,
                          "usage: %s [--seconds N] [--players gst,qt] [--formats mp4,webm,avi] "
-                         "[--log FILE] [--no-load] [--cycles N]\n",
-                         argv[0]);
+                         "[--log FILE] [--no-load] [--cycles N]\n"
+                         "       %s --mixed MINUTES [--seed N] [--app PATH] [--log FILE]\n",
+                         argv[0], argv[0]);
             return 2;
         }
     }
     gst_init(nullptr, nullptr);
+    if (mixed.minutes > 0) return videosoak::runMixedCueSoak(mixed);
     const auto dir =
         std::filesystem::temp_directory_path() / ("ms-video-soak-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);

@@ -84,6 +84,8 @@ class ChildProcess {
 
     // Whether it was started (and wait() has not been called since).
     bool running() const { return pid_ > 0; }
+    // Its process ID while running(), for reading its /proc entries; -1 otherwise.
+    pid_t pid() const { return pid_; }
 
     // Waits until the child has printed `count` complete lines (or ended, or `timeout` passed);
     // answers the lines read so far. Not with Options::log.

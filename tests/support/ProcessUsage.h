@@ -1,11 +1,16 @@
 #pragma once
 
-// What this process holds now, for the tests and benchmarks that count leaks over many cycles.
+// What this process (or a child it watches) holds now, for the tests and benchmarks that count
+// leaks over many cycles.
 
 #include <dirent.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
 
 namespace mstest {
 
@@ -28,6 +33,35 @@ inline long residentKiB() {
         std::fclose(f);
     }
     return resident * (::sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// Descriptors another process holds; -1 when it is gone.
+inline int openDescriptorCount(pid_t pid) {
+    DIR* d = ::opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
+    if (!d) return -1;
+    int n = 0;
+    while (::readdir(d)) ++n;
+    ::closedir(d);
+    return n - 2;  // "." and ".."
+}
+
+// The number of a line of /proc/PID/status such as "VmRSS:  1234 kB" (KiB) or "Threads:  9";
+// -1 when the process or the line is not there.
+inline long statusValue(pid_t pid, const char* name) {
+    long value = -1;
+    const std::string path = "/proc/" + std::to_string(pid) + "/status";
+    if (FILE* f = std::fopen(path.c_str(), "r")) {
+        char line[256];
+        const std::size_t length = std::strlen(name);
+        while (std::fgets(line, sizeof line, f)) {
+            if (std::strncmp(line, name, length) == 0 && line[length] == ':') {
+                value = std::strtol(line + length + 1, nullptr, 10);
+                break;
+            }
+        }
+        std::fclose(f);
+    }
+    return value;
 }
 
 }  // namespace mstest
