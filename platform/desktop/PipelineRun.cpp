@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <mutex>
 #include <utility>
 
 #include <QFile>
@@ -94,8 +93,7 @@ void PipelineRun::shareOneMallocArena() {
     // for large frames) where malloc_trim cannot reach it. Streaming threads come and go with
     // every graph, so while cues move between videos ever more arenas hold frames' memory, and
     // the process grows. In the one main arena, a trim gives all free memory back.
-    static std::once_flag once;
-    std::call_once(once, [] { mallopt(M_ARENA_MAX, 1); });
+    mallopt(M_ARENA_MAX, 1);
 #endif
 }
 
@@ -109,7 +107,6 @@ PipelineRun::~PipelineRun() {
 }
 
 void PipelineRun::start(VideoPipeline* owner) {
-    shareOneMallocArena();
     {
         std::lock_guard lock(mutex_);
         owner_ = owner;

@@ -74,7 +74,7 @@ class PipelineRun : public std::enable_shared_from_this<PipelineRun> {
     // Waits up to `timeout` for every tear-down asked for so far to finish.
     static bool waitForTearDowns(std::chrono::milliseconds timeout);
     // Every thread allocates from one malloc arena from now on, so that freed frames can be given
-    // back. Best called before any other thread starts; it is also done at the first start.
+    // back. Best called before any other thread starts; GStreamer's set-up calls it as well.
     static void shareOneMallocArena();
     // Tests: while held, tear-downs wait before they start.
     static void holdTearDowns(bool hold);

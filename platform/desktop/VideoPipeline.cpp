@@ -22,6 +22,8 @@ constexpr std::chrono::milliseconds kQuitTearDownBound{2000};
 
 bool initGStreamer() {
     static const bool ok = [] {
+        // Late for threads that already have an arena, but no new one is made.
+        PipelineRun::shareOneMallocArena();
         GError* error = nullptr;
         if (gst_init_check(nullptr, nullptr, &error)) {
             // Pipelines let go just before the application quits are freed before it ends.

@@ -14,14 +14,19 @@
 
 namespace mstest {
 
+// Entries of a /proc descriptor folder, "." and ".." left out; -1 when it cannot be read.
+inline int descriptorEntries(const std::string& folder) {
+    DIR* d = ::opendir(folder.c_str());
+    if (!d) return -1;
+    int n = 0;
+    while (::readdir(d)) ++n;
+    ::closedir(d);
+    return n - 2;
+}
+
 // Descriptors this process holds (the listing's own is not counted).
 inline int openDescriptorCount() {
-    int n = 0;
-    if (DIR* d = ::opendir("/proc/self/fd")) {
-        while (::readdir(d)) ++n;
-        ::closedir(d);
-    }
-    return n - 3;  // ".", ".." and the listing's own descriptor
+    return descriptorEntries("/proc/self/fd") - 1;
 }
 
 // Resident memory in KiB.
@@ -37,12 +42,7 @@ inline long residentKiB() {
 
 // Descriptors another process holds; -1 when it is gone.
 inline int openDescriptorCount(pid_t pid) {
-    DIR* d = ::opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
-    if (!d) return -1;
-    int n = 0;
-    while (::readdir(d)) ++n;
-    ::closedir(d);
-    return n - 2;  // "." and ".."
+    return descriptorEntries("/proc/" + std::to_string(pid) + "/fd");
 }
 
 // The number of a line of /proc/PID/status such as "VmRSS:  1234 kB" (KiB) or "Threads:  9";
